@@ -1,0 +1,37 @@
+// A blocking HTTP client on libcurl. One thread at a time per object.
+#pragma once
+
+#include <vector>
+
+#include "rb/Object.h"
+#include "rb/String.h"
+
+namespace rb {
+
+class HTTPSocket : public Object {
+public:
+  // DefaultPort 80; request headers Accept "*/*" and Accept-Language "en".
+  HTTPSocket();
+  std::string ClassName() const override { return "HTTPSocket"; }
+
+  int DefaultPort = 80;
+  void SetRequestHeader(const String& name, const String& value);
+
+  // Sends an HTTP/1.0 GET for the address (http://host[:port]/path) with
+  // Host and the request headers, follows no redirect and waits. Gives up
+  // when nothing has moved (connection state or reply bytes) for
+  // timeoutSeconds; the wait restarts whenever data arrives. Returns the
+  // reply's body, empty on failure. Waits; any thread but the audio one.
+  String Get(const String& address, int timeoutSeconds);
+  // The status code of the last reply's status line; 0 without one.
+  int HTTPStatusCode() const noexcept { return status_; }
+  // 0, or -1 after a time-out or a failed connection.
+  int ErrorCode() const noexcept { return error_; }
+
+private:
+  std::vector<std::pair<String, String>> headers_;
+  int status_ = 0;
+  int error_ = 0;
+};
+
+}  // namespace rb

@@ -1,0 +1,86 @@
+// The host side of the plug-in interface: loading plug-ins, the registered
+// classes, objects of plug-in classes, and the entry points looked up by name.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "rb/Object.h"
+#include "rb/PluginInterface.h"
+#include "rb/String.h"
+
+namespace rb {
+
+// Loads every shared library in folder and calls its REALPluginMain with the
+// host's resolver. A file that is not a library, or a library without
+// REALPluginMain, is skipped with a message on standard error. Returns the
+// number of plug-ins started. Main thread, before any member call.
+int LoadPlugins(const std::string& folder);
+// The plugins/ folder beside the executable.
+std::string DefaultPluginFolder();
+// Loads one library; false (with the reason on standard error) when skipped.
+bool LoadPlugin(const std::string& path);
+
+// The registered record of a class, or nullptr.
+const PluginClassDefinition* FindPluginClass(const String& className);
+// Forgets every registered class and bound name (tests only).
+void ResetPluginRegistryForTesting();
+// The host version that REALGetRBVersion reports (tests of old hosts), and
+// whether the resolver offers named host functions at all.
+void SetHostVersionForTesting(double version);
+void HideHostFunctionForTesting(const char* name, bool hidden);
+
+// An object of a plug-in class. Its instance data is zero-filled when made;
+// the record's destructor runs on release.
+class PluginObject : public Object {
+public:
+  // Nil when no class of that name is registered.
+  static Ref<PluginObject> New(const String& className);
+  std::string ClassName() const override;
+  // The pointer handed to member functions as the object.
+  void* Self() const noexcept { return const_cast<PluginObject*>(this); }
+  uint8_t* InstanceData() const noexcept;
+  // A property whose getter is -1, read straight from the instance data as
+  // int32. Raises RuntimeException for an unknown property.
+  int32_t ReadIntProperty(const String& name) const;
+  const PluginClassDefinition& Record() const noexcept { return *record_; }
+
+protected:
+  void Destroy() const noexcept override;
+
+private:
+  explicit PluginObject(const PluginClassDefinition* record) : record_(record) {}
+  const PluginClassDefinition* record_;
+};
+
+// A host string made by REALBuildString: bytes and an encoding.
+String HostStringText(HostString s);
+// Drops the host's reference that a member function's result passed on.
+void ReleaseHostString(HostString s);
+
+// Entry points. A name is the class name, a point and the member's
+// declaration ("MidiPlaybackZel.Init as boolean"); setters add ".Set";
+// "ClassName.__init" / ".__exit" are the constructor and destructor.
+// Returns the function, or nullptr when no registered class declares it.
+void* RuntimeLookupPluginEntrypoint(const char* entryName);
+
+// The program's table of entry points, filled once at start-up.
+class PluginEntrypointTable {
+public:
+  explicit PluginEntrypointTable(std::vector<std::string> names);
+  // Looks every name up (RuntimeLookupPluginEntrypoint); tests nothing.
+  void Bind();
+  // The bound function, or raises UnboundEntrypointException naming the
+  // entry: a call of an unbound member fails in an orderly way.
+  void* Entry(size_t index) const;
+  bool IsBound(size_t index) const noexcept;
+  const std::string& Name(size_t index) const { return names_.at(index); }
+  size_t Size() const noexcept { return names_.size(); }
+
+private:
+  std::vector<std::string> names_;
+  std::vector<void*> entries_;
+};
+
+}  // namespace rb

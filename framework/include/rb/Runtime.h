@@ -1,0 +1,37 @@
+// Runtime start, event loop, quit, the unhandled-exception handler and exit.
+#pragma once
+
+#include <exception>
+#include <functional>
+
+namespace rb {
+
+// Starts the runtime: makes the Qt application (QApplication) from the
+// process arguments. Call once, on the main thread, before anything else.
+void RuntimeInit(int& argc, char** argv);
+bool RuntimeIsInitialised() noexcept;
+
+// Runs the event loop until Quit. Main thread.
+void RuntimeRun();
+
+// Shows the exception's message (MsgBox, and on standard error) and returns.
+void RuntimeUnhandledException(const std::exception& e);
+
+// Ends the runtime; the result is the process's exit status (the code given
+// to Quit, 0 by default).
+int RuntimeExit();
+
+// Ends the event loop with the exit code: every open window gets CancelClose
+// with appQuitting true and then Close (unless an earlier Quit already did).
+// Returns to its caller. Main thread.
+void Quit(int code = 0);
+bool IsQuitting() noexcept;
+
+// Queues fn to run on the event loop (main thread). Any thread; never waits.
+void PostToEventLoop(std::function<void()> fn);
+
+// Runs queued events for up to maxMilliseconds (0: what is pending now).
+// Main thread; for tests and modal loops.
+void ProcessEvents(int maxMilliseconds = 0);
+
+}  // namespace rb

@@ -111,6 +111,9 @@ public:
 
 private:
   std::atomic<MidiPlaybackZel*> inputPlayer_{nullptr};
+  // True once Event_Open has gone through: only then may a close write the
+  // preferences (a start-up that ended at one of its messages never read them).
+  bool startupFinished_ = false;
 };
 
 // The one main window: the open instance, made (and opened) on first use.

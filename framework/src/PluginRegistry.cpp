@@ -1,0 +1,150 @@
+// The host functions a plug-in resolves by name, and the registry of the
+// classes plug-ins register through them.
+#include <cstdio>
+#include <cstring>
+#include <set>
+#include <string>
+
+#include "PluginRegistry.h"
+#include "rb/PluginHost.h"
+
+namespace rb::plugin_host {
+namespace {
+
+struct RegistryState {
+  std::vector<RegisteredClass> classes;
+  double hostVersion = kHostVersion;
+  std::set<std::string, std::less<>> hiddenFunctions;
+  int32_t lastInterfaceVersion = 0;
+};
+
+RegistryState& State() {
+  static RegistryState state;
+  return state;
+}
+
+// The plug-in decides on the method layout from what the resolver offered it,
+// so the host reads the table under the same rule: no REALGetRBVersion, or a
+// version below the current one, means 3-word entries. NaN is not old.
+bool HostLooksOld() {
+  const RegistryState& s = State();
+  return s.hiddenFunctions.count("REALGetRBVersion") != 0 || s.hostVersion < kHostVersion;
+}
+
+void Refuse(const PluginClassDefinition* record, const char* reason) {
+  const char* name = record != nullptr && record->name != nullptr ? record->name : "(unnamed)";
+  std::fprintf(stderr, "Plug-in class %s refused: %s\n", name, reason);
+}
+
+// Checks what the host relies on before it keeps the record; a record that
+// fails is refused so that nothing later reads through it.
+bool RecordIsUsable(const PluginClassDefinition* record) {
+  if (record == nullptr) {
+    Refuse(record, "no class record");
+    return false;
+  }
+  if (record->version != kPluginRecordVersion) {
+    char reason[64];
+    std::snprintf(reason, sizeof reason, "record version %lu, expected %lu",
+                  static_cast<unsigned long>(record->version),
+                  static_cast<unsigned long>(kPluginRecordVersion));
+    Refuse(record, reason);
+    return false;
+  }
+  if (record->name == nullptr || record->name[0] == '\0') {
+    Refuse(record, "no class name");
+    return false;
+  }
+  if (record->dataSize > kMaxInstanceDataSize) {
+    Refuse(record, "instance data too large");
+    return false;
+  }
+  if (record->propertyCount != 0 && record->properties == nullptr) {
+    Refuse(record, "property count without a property table");
+    return false;
+  }
+  if (record->methodCount != 0 && record->methods == nullptr) {
+    Refuse(record, "method count without a method table");
+    return false;
+  }
+  if (FindRegisteredClass(record->name) != nullptr) {
+    Refuse(record, "a class of that name is already registered");
+    return false;
+  }
+  return true;
+}
+
+extern "C" void HostRegisterPluginVersion(int32_t version) {
+  State().lastInterfaceVersion = version;
+  if (version > kPluginInterfaceVersion)
+    std::fprintf(stderr, "Plug-in written for interface version %d; this host has %d\n", version,
+                 kPluginInterfaceVersion);
+}
+
+extern "C" void HostPluginRegisterClass(PluginClassDefinition* record) {
+  if (!RecordIsUsable(record)) return;
+  record->dataOffset = PluginInstanceDataOffset();
+  State().classes.push_back(RegisteredClass{record, record->name, HostLooksOld()});
+}
+
+extern "C" double HostGetRBVersion() { return State().hostVersion; }
+
+struct NamedHostFunction {
+  const char* name;
+  void* function;
+};
+
+// The functions on offer, by the names plug-ins ask for.
+const NamedHostFunction kHostFunctions[] = {
+    {"RegisterPluginVersion", reinterpret_cast<void*>(&HostRegisterPluginVersion)},
+    {"PluginRegisterClass", reinterpret_cast<void*>(&HostPluginRegisterClass)},
+    {"REALGetRBVersion", reinterpret_cast<void*>(&HostGetRBVersion)},
+    {"REALBuildString", reinterpret_cast<void*>(&HostBuildString)},
+    {"REALSetStringEncoding", reinterpret_cast<void*>(&HostSetStringEncoding)},
+};
+
+}  // namespace
+
+void* ResolveHostFunction(const char* name) {
+  if (name == nullptr) return nullptr;
+  if (State().hiddenFunctions.count(std::string_view(name)) != 0) return nullptr;
+  for (const NamedHostFunction& f : kHostFunctions)
+    if (std::strcmp(f.name, name) == 0) return f.function;
+  return nullptr;
+}
+
+const RegisteredClass* FindRegisteredClass(std::string_view name) {
+  for (const RegisteredClass& c : State().classes)
+    if (c.name == name) return &c;
+  return nullptr;
+}
+
+const std::vector<RegisteredClass>& RegisteredClasses() { return State().classes; }
+
+}  // namespace rb::plugin_host
+
+namespace rb {
+
+const PluginClassDefinition* FindPluginClass(const String& className) {
+  const plugin_host::RegisteredClass* c = plugin_host::FindRegisteredClass(className.Bytes());
+  return c == nullptr ? nullptr : c->record;
+}
+
+void ResetPluginRegistryForTesting() {
+  plugin_host::RegistryState& s = plugin_host::State();
+  s.classes.clear();
+  s.hostVersion = kHostVersion;
+  s.hiddenFunctions.clear();
+  s.lastInterfaceVersion = 0;
+}
+
+void SetHostVersionForTesting(double version) { plugin_host::State().hostVersion = version; }
+
+void HideHostFunctionForTesting(const char* name, bool hidden) {
+  if (name == nullptr) return;
+  auto& hiddenFunctions = plugin_host::State().hiddenFunctions;
+  if (hidden) hiddenFunctions.insert(name);
+  else hiddenFunctions.erase(std::string(name));
+}
+
+}  // namespace rb

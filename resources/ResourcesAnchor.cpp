@@ -1,2 +1,16 @@
-// Keeps the resource library non-empty; the resources themselves are Qt's.
-namespace chimewick { int resourcesAnchor = 0; }
+#include "Resources.h"
+
+#include <QtCore/QtGlobal>
+#include <QtCore/QDir>
+
+// Outside any namespace, as Q_INIT_RESOURCE requires.
+static void initResourcesOnce() { Q_INIT_RESOURCE(chimewick_resources); }
+
+namespace chimewick {
+
+void InitResources() {
+  static const bool done = (initResourcesOnce(), true);
+  (void)done;
+}
+
+}  // namespace chimewick

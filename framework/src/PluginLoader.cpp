@@ -116,6 +116,11 @@ bool LoadPlugin(const std::string& path) {
     Skip(path, "no REALPluginMain");
     return false;
   }
+  // A plug-in is never unmapped, not even when the handles close at exit:
+  // objects released late in shutdown still call its destructor, and its
+  // records stay in use.
+  LibraryHandle pinned(dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE));
+  if (pinned) library = std::move(pinned);
   reinterpret_cast<REALPluginMainFn>(entry)(&plugin_host::ResolveHostFunction);
   LoadedLibraries().push_back(std::move(library));
   return true;

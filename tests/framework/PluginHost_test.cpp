@@ -296,15 +296,39 @@ TEST_F(PluginHostTest, LoadingTheFolderStartsOnlyThePlugins) {
   EXPECT_FALSE(testing::internal::GetCapturedStderr().empty());
 }
 
-TEST_F(PluginHostTest, RecordsOfAnotherVersionOrWithoutNameAreRefused) {
+TEST_F(PluginHostTest, UnusableRecordsAreRefusedWithAMessage) {
   testing::internal::CaptureStderr();
   EXPECT_TRUE(rb::LoadPlugin(PluginPath("test_plugin_bad_records.so")));
   const std::string messages = testing::internal::GetCapturedStderr();
-  EXPECT_EQ(rb::FindPluginClass("WrongVersionZel"), nullptr);
-  EXPECT_NE(messages.find("WrongVersionZel"), std::string::npos) << messages;
-  EXPECT_NE(messages.find("record version 8"), std::string::npos) << messages;
-  EXPECT_NE(messages.find("no class name"), std::string::npos) << messages;
-  EXPECT_EQ(rb::RuntimeLookupPluginEntrypoint("WrongVersionZel.__exit"), nullptr);
+  struct Case {
+    const char* className;  // nullptr: the record has none
+    const char* message;
+  };
+  const Case cases[] = {{nullptr, "no class record"},
+                        {"WrongVersionZel", "record version 8"},
+                        {nullptr, "no class name"},
+                        {"NoPropertyTableZel", "without a property table"},
+                        {"NoMethodTableZel", "without a method table"},
+                        {"HugeDataZel", "instance data too large"}};
+  for (const Case& c : cases) {
+    EXPECT_NE(messages.find(c.message), std::string::npos) << c.message << " in " << messages;
+    if (c.className == nullptr) continue;
+    EXPECT_NE(messages.find(c.className), std::string::npos) << messages;
+    EXPECT_EQ(rb::FindPluginClass(c.className), nullptr) << c.className;
+    EXPECT_FALSE(rb::PluginObject::New(c.className)) << c.className;
+    EXPECT_EQ(rb::RuntimeLookupPluginEntrypoint((std::string(c.className) + ".__exit").c_str()), nullptr);
+  }
+}
+
+TEST_F(PluginHostTest, PropertyFieldsOutsideTheInstanceDataAreNotRead) {
+  testing::internal::CaptureStderr();
+  rb::LoadPlugin(PluginPath("test_plugin_bad_records.so"));
+  testing::internal::GetCapturedStderr();
+  rb::Ref<rb::PluginObject> object = rb::PluginObject::New("StrayFieldZel");
+  ASSERT_TRUE(object);
+  EXPECT_EQ(object->ReadIntProperty("Inside"), 0);
+  for (const char* name : {"Straddling", "Beyond", "Wrapping"})
+    EXPECT_THROW(object->ReadIntProperty(name), rb::OutOfBoundsException) << name;
 }
 
 TEST_F(PluginHostTest, SecondClassOfTheSameNameIsRefused) {

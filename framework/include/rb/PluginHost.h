@@ -13,21 +13,26 @@
 namespace rb {
 
 // Loads every shared library in folder and calls its REALPluginMain with the
-// host's resolver. A file that is not a library, or a library without
+// host's resolver, in file-name order. Only files named like libraries
+// (name.so, name.so.N) are tried; a file that is not a library, or a library without
 // REALPluginMain, is skipped with a message on standard error. Returns the
 // number of plug-ins started. Main thread, before any member call.
 int LoadPlugins(const std::string& folder);
-// The plugins/ folder beside the executable.
+// The plugins/ folder beside the executable. Any thread.
 std::string DefaultPluginFolder();
 // Loads one library; false (with the reason on standard error) when skipped.
+// Main thread.
 bool LoadPlugin(const std::string& path);
 
-// The registered record of a class, or nullptr.
+// The registered record of the class of exactly that name, or nullptr. Main
+// thread.
 const PluginClassDefinition* FindPluginClass(const String& className);
-// Forgets every registered class and bound name (tests only).
+// Forgets every registered class and bound name, and undoes the two test
+// seams below (tests only). Plug-in libraries stay loaded.
 void ResetPluginRegistryForTesting();
 // The host version that REALGetRBVersion reports (tests of old hosts), and
-// whether the resolver offers named host functions at all.
+// whether the resolver offers named host functions at all. Main thread,
+// before the plug-ins are loaded.
 void SetHostVersionForTesting(double version);
 void HideHostFunctionForTesting(const char* name, bool hidden);
 
@@ -35,14 +40,18 @@ void HideHostFunctionForTesting(const char* name, bool hidden);
 // the record's destructor runs on release.
 class PluginObject : public Object {
 public:
-  // Nil when no class of that name is registered.
+  // Nil when no class of that name is registered. Calls the class's
+  // constructor when it has one. Main thread.
   static Ref<PluginObject> New(const String& className);
   std::string ClassName() const override;
-  // The pointer handed to member functions as the object.
+  // The pointer handed to member functions as the object. Self and
+  // InstanceData: any thread.
   void* Self() const noexcept { return const_cast<PluginObject*>(this); }
   uint8_t* InstanceData() const noexcept;
   // A property whose getter is -1, read straight from the instance data as
-  // int32. Raises RuntimeException for an unknown property.
+  // int32. Raises RuntimeException for an unknown property, and
+  // OutOfBoundsException for a field outside the instance data. The thread
+  // that owns the object.
   int32_t ReadIntProperty(const String& name) const;
   const PluginClassDefinition& Record() const noexcept { return *record_; }
 
@@ -54,15 +63,18 @@ private:
   const PluginClassDefinition* record_;
 };
 
-// A host string made by REALBuildString: bytes and an encoding.
+// A host string made by REALBuildString: bytes and an encoding (empty for
+// nil). Any thread.
 String HostStringText(HostString s);
 // Drops the host's reference that a member function's result passed on.
+// Nil is ignored. Any thread.
 void ReleaseHostString(HostString s);
 
 // Entry points. A name is the class name, a point and the member's
 // declaration ("MidiPlaybackZel.Init as boolean"); setters add ".Set";
 // "ClassName.__init" / ".__exit" are the constructor and destructor.
 // Returns the function, or nullptr when no registered class declares it.
+// The comparison is byte for byte. Main thread.
 void* RuntimeLookupPluginEntrypoint(const char* entryName);
 
 // The program's table of entry points, filled once at start-up.
@@ -70,9 +82,11 @@ class PluginEntrypointTable {
 public:
   explicit PluginEntrypointTable(std::vector<std::string> names);
   // Looks every name up (RuntimeLookupPluginEntrypoint); tests nothing.
+  // Main thread, after the plug-ins are loaded.
   void Bind();
   // The bound function, or raises UnboundEntrypointException naming the
-  // entry: a call of an unbound member fails in an orderly way.
+  // entry: a call of an unbound member fails in an orderly way. Any thread
+  // once bound.
   void* Entry(size_t index) const;
   bool IsBound(size_t index) const noexcept;
   const std::string& Name(size_t index) const { return names_.at(index); }

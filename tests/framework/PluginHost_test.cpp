@@ -253,6 +253,24 @@ TEST_F(PluginHostTest, StringResultsCarryTheirText) {
   rb::ReleaseHostString(nullptr);
 }
 
+TEST_F(PluginHostTest, USASCIIStringsNeverCarryBytesAbove127) {
+  LoadCounter();
+  using ByteTextMember = HostString (*)(void*, int32_t, int32_t);
+  auto byteText = Member<ByteTextMember>("CounterZel.ByteText(value as integer, encoding as integer) as string");
+  struct Case {
+    int32_t byte;
+    int32_t encoding;
+    const char* text;
+  };
+  const Case cases[] = {{'A', 0x600, "A"}, {0xE9, 0x600, "?"}, {0x80, 0x600, "?"}, {0x7F, 0x600, "\x7F"},
+                        {'A', 0x08000100, "A"}};
+  for (const Case& c : cases) {
+    HostString s = byteText(nullptr, c.byte, c.encoding);
+    EXPECT_EQ(rb::HostStringText(s).Bytes(), c.text) << c.byte;
+    rb::ReleaseHostString(s);
+  }
+}
+
 TEST_F(PluginHostTest, HiddenBuildStringGivesNilStrings) {
   LoadCounter();
   rb::HideHostFunctionForTesting("REALBuildString", true);

@@ -49,6 +49,16 @@ HostString Label(void*, int32_t index) {
   return s;
 }
 
+// One byte of the given value, marked with the given encoding.
+HostString ByteText(void*, int32_t value, int32_t encoding) {
+  auto build = reinterpret_cast<REALBuildStringFn>(gResolver("REALBuildString"));
+  auto setEncoding = reinterpret_cast<REALSetStringEncodingFn>(gResolver("REALSetStringEncoding"));
+  const char byte = static_cast<char>(value);
+  HostString s = build(&byte, 1);
+  setEncoding(s, static_cast<uint32_t>(encoding));
+  return s;
+}
+
 void Teardown(void*) { ++gDestructorCalls; }
 
 PluginPropertyEntry gProperties[] = {
@@ -61,6 +71,7 @@ PluginMethodEntry gMethods[] = {
     {reinterpret_cast<void*>(&Add), nullptr, "Add(amount as integer) as integer", 4},
     {reinterpret_cast<void*>(&GetStep), reinterpret_cast<void*>(&SetStep), "Step as integer", 4},
     {reinterpret_cast<void*>(&Label), nullptr, "Label(index as integer) as string", 4},
+    {reinterpret_cast<void*>(&ByteText), nullptr, "ByteText(value as integer, encoding as integer) as string", 4},
     {reinterpret_cast<void*>(&DestructorCount), nullptr, "DestructorCount as integer", 4},
     {reinterpret_cast<void*>(&DataOffset), nullptr, "DataOffset as integer", 4},
     {reinterpret_cast<void*>(&SawOldHost), nullptr, "SawOldHost as boolean", 4},

@@ -1,0 +1,3 @@
+#include "CFStringZel.h"
+
+rb::Ref<CFStringZel> NewCFStringZel(const rb::String& s) { return rb::New<CFStringZel>(s); }

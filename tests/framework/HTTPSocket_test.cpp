@@ -1,0 +1,210 @@
+#include "rb/HTTPSocket.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <map>
+#include <random>
+#include <sstream>
+
+#include "LocalHttpServer.h"
+
+namespace {
+
+using chimewick_test::LocalHttpServer;
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+class HTTPSocketTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    // A proxy from the environment would stand between the client and the
+    // local server.
+    for (const char* name : {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"})
+      ::unsetenv(name);
+  }
+};
+
+// Request line and headers, as the server saw them.
+struct SeenRequest {
+  std::string requestLine;
+  std::map<std::string, std::string> headers;
+  bool endsWithBlankLine = false;
+};
+
+SeenRequest Parse(const std::string& bytes) {
+  SeenRequest seen;
+  seen.endsWithBlankLine = bytes.size() >= 4 && bytes.compare(bytes.size() - 4, 4, "\r\n\r\n") == 0;
+  std::istringstream in(bytes);
+  std::string line;
+  std::getline(in, line);
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  seen.requestLine = line;
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.empty()) break;
+    const auto colon = line.find(':');
+    const auto valueStart = line.find_first_not_of(' ', colon + 1);
+    seen.headers[line.substr(0, colon)] = valueStart == std::string::npos ? "" : line.substr(valueStart);
+  }
+  return seen;
+}
+
+struct ReplyCase {
+  const char* name;
+  LocalHttpServer::Reply reply;
+  int status;
+  std::string body;
+  int error;
+};
+
+TEST_F(HTTPSocketTest, RepliesGiveTheirStatusAndBody) {
+  LocalHttpServer::Reply redirect = LocalHttpServer::Full(302, "moved");
+  redirect.headers.emplace_back("Location", "/elsewhere");
+  const ReplyCase cases[] = {
+      {"200 with a body", LocalHttpServer::Full(200, "1.0.0\n"), 200, "1.0.0\n", 0},
+      {"404 keeps its body", LocalHttpServer::Full(404, "no such file"), 404, "no such file", 0},
+      {"status line only", LocalHttpServer::StatusOnly(200), 200, "", 0},
+      {"a 302 is not followed", redirect, 302, "moved", 0},
+      {"NUL bytes in the body survive", LocalHttpServer::Full(200, std::string("a\0b\0\xff", 5)), 200,
+       std::string("a\0b\0\xff", 5), 0},
+      {"garbage without a status line", LocalHttpServer::Garbage("\x01\xfe garbage\r\n\r\nmore"), 0, "", -1},
+      {"connection closed at once", LocalHttpServer::CloseAtOnce(), 0, "", -1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    LocalHttpServer server(c.reply);
+    if (!server.Started()) GTEST_SKIP() << "cannot listen on 127.0.0.1";
+    auto socket = rb::New<rb::HTTPSocket>();
+    const rb::String body = socket->Get(server.Url("/ChimewickHEVersion.txt"), 3);
+    EXPECT_EQ(body.Bytes(), c.body);
+    EXPECT_EQ(socket->HTTPStatusCode(), c.status);
+    EXPECT_EQ(socket->ErrorCode(), c.error);
+    EXPECT_EQ(server.Connections(), 1);
+  }
+}
+
+TEST_F(HTTPSocketTest, SendsAPlainHttp10GetWithHostAcceptAndLanguage) {
+  LocalHttpServer server(LocalHttpServer::Full(200, "x"));
+  if (!server.Started()) GTEST_SKIP() << "cannot listen on 127.0.0.1";
+  auto socket = rb::New<rb::HTTPSocket>();
+  socket->Get(server.Url("/ChimewickHEVersion.txt"), 3);
+  const SeenRequest seen = Parse(server.LastRequest());
+  EXPECT_EQ(seen.requestLine, "GET /ChimewickHEVersion.txt HTTP/1.0");
+  const std::map<std::string, std::string> expected = {
+      {"Host", "127.0.0.1:" + std::to_string(server.Port())},
+      {"Accept", "*/*"},
+      {"Accept-Language", "en"},
+  };
+  EXPECT_EQ(seen.headers, expected) << server.LastRequest();
+  EXPECT_TRUE(seen.endsWithBlankLine);
+}
+
+TEST_F(HTTPSocketTest, AnAddressWithoutPortUsesDefaultPort) {
+  LocalHttpServer server(LocalHttpServer::Full(200, "via default port"));
+  if (!server.Started()) GTEST_SKIP() << "cannot listen on 127.0.0.1";
+  auto socket = rb::New<rb::HTTPSocket>();
+  EXPECT_EQ(socket->DefaultPort, 80);
+  socket->DefaultPort = server.Port();
+  EXPECT_EQ(socket->Get("http://127.0.0.1/file.txt", 3).Bytes(), "via default port");
+  EXPECT_EQ(Parse(server.LastRequest()).requestLine, "GET /file.txt HTTP/1.0");
+}
+
+TEST_F(HTTPSocketTest, SetRequestHeaderReplacesAHeaderOfTheSameName) {
+  LocalHttpServer server(LocalHttpServer::Full(200, ""));
+  if (!server.Started()) GTEST_SKIP() << "cannot listen on 127.0.0.1";
+  auto socket = rb::New<rb::HTTPSocket>();
+  socket->SetRequestHeader("accept-language", "de");
+  socket->Get(server.Url("/"), 3);
+  const SeenRequest seen = Parse(server.LastRequest());
+  EXPECT_EQ(seen.headers.count("accept-language"), 0u);
+  EXPECT_EQ(seen.headers.at("Accept-Language"), "de");
+}
+
+TEST_F(HTTPSocketTest, NothingListeningGivesStatusZeroAndNoBody) {
+  auto socket = rb::New<rb::HTTPSocket>();
+  const auto url = "http://127.0.0.1:" + std::to_string(LocalHttpServer::UnusedPort()) + "/v.txt";
+  EXPECT_EQ(socket->Get(url, 3).Bytes(), "");
+  EXPECT_EQ(socket->HTTPStatusCode(), 0);
+  EXPECT_EQ(socket->ErrorCode(), -1);
+}
+
+TEST_F(HTTPSocketTest, AnAddressThatIsNoAddressFailsQuietly) {
+  auto socket = rb::New<rb::HTTPSocket>();
+  for (const char* address : {"", "http://", "ftp://127.0.0.1/x", "http://[::1/x", "\x01\xff"}) {
+    SCOPED_TRACE(address);
+    EXPECT_EQ(socket->Get(address, 1).Bytes(), "");
+    EXPECT_EQ(socket->HTTPStatusCode(), 0);
+    EXPECT_EQ(socket->ErrorCode(), -1);
+  }
+}
+
+// The one case that must take the full time-out: a server that accepts and
+// then says nothing.
+TEST_F(HTTPSocketTest, ASilentServerIsGivenUpAfterTheTimeout) {
+  LocalHttpServer server(LocalHttpServer::Stall());
+  if (!server.Started()) GTEST_SKIP() << "cannot listen on 127.0.0.1";
+  auto socket = rb::New<rb::HTTPSocket>();
+  const auto start = Clock::now();
+  const rb::String body = socket->Get(server.Url("/v.txt"), 3);
+  const auto waited = Clock::now() - start;
+  EXPECT_EQ(body.Bytes(), "");
+  EXPECT_EQ(socket->HTTPStatusCode(), 0);
+  EXPECT_EQ(socket->ErrorCode(), -1);
+  EXPECT_GE(waited, 2500ms);
+  EXPECT_LE(waited, 6000ms);
+}
+
+// Bytes that keep coming, each well within the time-out, never time out, even
+// when the whole reply takes three times the time-out. The status line itself
+// arrives piecemeal.
+TEST_F(HTTPSocketTest, AReplyThatKeepsComingIsNotCutByTheTimeout) {
+  // Ends with the connection (HTTP/1.0): 12 bytes dripped after "HTTP/1.0 2".
+  auto reply = LocalHttpServer::Drip(200, "", 10, 250ms);
+  reply.raw = "HTTP/1.0 200 OK\r\n\r\nabc";
+  const size_t dripped = reply.raw.size() - reply.dripFrom;
+  LocalHttpServer server(reply);
+  if (!server.Started()) GTEST_SKIP() << "cannot listen on 127.0.0.1";
+  auto socket = rb::New<rb::HTTPSocket>();
+  const auto start = Clock::now();
+  EXPECT_EQ(socket->Get(server.Url("/v.txt"), 1).Bytes(), "abc");
+  EXPECT_GE(Clock::now() - start, (dripped - 1) * 250ms);
+  EXPECT_EQ(socket->HTTPStatusCode(), 200);
+  EXPECT_EQ(socket->ErrorCode(), 0);
+}
+
+// A reply that stops halfway counts as a failure: the partial body is not
+// handed out as if it were the file.
+TEST_F(HTTPSocketTest, AReplyThatStopsHalfwayGivesNoBody) {
+  LocalHttpServer::Reply reply = LocalHttpServer::Drip(200, "1.0.0", 0, 0ms);
+  reply.script = LocalHttpServer::Script::Garbage;
+  reply.raw = "HTTP/1.0 200 OK\r\nContent-Length: 100\r\n\r\n1.0";
+  LocalHttpServer server(reply);
+  if (!server.Started()) GTEST_SKIP() << "cannot listen on 127.0.0.1";
+  auto socket = rb::New<rb::HTTPSocket>();
+  EXPECT_EQ(socket->Get(server.Url("/v.txt"), 3).Bytes(), "");
+  EXPECT_EQ(socket->HTTPStatusCode(), 200);
+  EXPECT_EQ(socket->ErrorCode(), -1);
+}
+
+TEST_F(HTTPSocketTest, RandomRepliesNeverCrash) {
+  LocalHttpServer server(LocalHttpServer::Garbage(""));
+  if (!server.Started()) GTEST_SKIP() << "cannot listen on 127.0.0.1";
+  std::mt19937 random(20261208);
+  const std::string prefixes[] = {"", "HTTP/1.0 ", "HTTP/1.1 200 OK\r\n", "HTTP/1.0 200 OK\r\nContent-Length: "};
+  auto socket = rb::New<rb::HTTPSocket>();
+  for (int round = 0; round < 40; ++round) {
+    std::string bytes = prefixes[random() % std::size(prefixes)];
+    const size_t length = random() % 200;
+    for (size_t i = 0; i < length; ++i) bytes += char(random() % 256);
+    server.SetReply(LocalHttpServer::Garbage(bytes));
+    const rb::String body = socket->Get(server.Url("/v.txt"), 2);
+    if (socket->ErrorCode() != 0) {
+      EXPECT_EQ(body.Bytes(), "");
+    }
+    EXPECT_TRUE(socket->HTTPStatusCode() >= 0 && socket->HTTPStatusCode() <= 999) << socket->HTTPStatusCode();
+  }
+}
+
+}  // namespace

@@ -67,6 +67,8 @@ public:
   // Returns the handler's result, false when none is bound (a QuitMenuItem
   // without a handler quits and returns true).
   bool ChooseMenuItem(const String& itemName);
+  // Whether a handler is bound to the item name for this window.
+  bool HasMenuHandler(const String& itemName) const;
 
   // Controls, in the order added.
   void AddControl(Ref<Control> control, const String& name, int index = -1);

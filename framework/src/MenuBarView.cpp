@@ -1,0 +1,163 @@
+// A window's menu bar on a QMenuBar, menu handlers bound by item name, and
+// automatic enabling.
+//
+// "&File" marks the mnemonic; the text "-" is a separator; "Cmd+Q" is Ctrl+Q.
+// Menus (items with children) are always enabled. A leaf item with AutoEnable
+// is enabled while some open window has a handler for it, and a QuitMenuItem
+// always; a leaf item without AutoEnable stays enabled.
+#include <QApplication>
+#include <QMenuBar>
+#include <QVBoxLayout>
+
+#include "FrameworkInternal.h"
+#include "WindowImpl.h"
+#include "rb/Runtime.h"
+
+namespace rb {
+namespace {
+
+constexpr const char* kItemName = "rbItemName";
+constexpr const char* kAutoEnable = "rbAutoEnable";
+constexpr const char* kQuitItem = "rbQuitItem";
+
+QKeySequence ShortcutOf(const String& text) {
+  QString keys = ToQString(text);
+  keys.replace(QStringLiteral("Cmd"), QStringLiteral("Ctrl"), Qt::CaseInsensitive);
+  keys.replace(QStringLiteral("Command"), QStringLiteral("Ctrl"), Qt::CaseInsensitive);
+  return QKeySequence(keys);
+}
+
+bool IsQuitItem(const MenuItem& item) { return dynamic_cast<const QuitMenuItem*>(&item) != nullptr; }
+
+// The item with this name anywhere under root, or nil.
+Ref<MenuItem> FindItem(const Ref<MenuItem>& root, const String& name) {
+  if (!root) return nullptr;
+  for (int i = 0; i < root->Count(); ++i) {
+    Ref<MenuItem> child = root->Item(i);
+    if (child->Name == name) return child;
+    if (Ref<MenuItem> found = FindItem(child, name)) return found;
+  }
+  return nullptr;
+}
+
+// Choosing an item: the active window's handler first, then the window that
+// owns the menu bar, then any open window; a Quit item nobody handles quits.
+void DispatchChoice(Window& owner, const String& name, bool quitItem) {
+  Ref<Window> keep(&owner);
+  std::vector<Ref<Window>> candidates;
+  if (Window* active = WindowOfWidget(QApplication::activeWindow())) candidates.emplace_back(active);
+  candidates.push_back(keep);
+  for (const Ref<Window>& w : OpenWindows()) candidates.push_back(w);
+  for (const Ref<Window>& w : candidates) {
+    if (w->IsOpen() && w->HasMenuHandler(name) && w->ChooseMenuItem(name)) return;
+  }
+  if (quitItem) Quit();
+}
+
+void AddItems(Window& window, QMenu& menu, const Ref<MenuItem>& parent) {
+  for (int i = 0; i < parent->Count(); ++i) {
+    Ref<MenuItem> item = parent->Item(i);
+    if (item->Text == "-") {
+      menu.addSeparator();
+    } else if (item->Count() > 0) {
+      AddItems(window, *menu.addMenu(ToQString(item->Text)), item);
+    } else {
+      QAction* action = menu.addAction(ToQString(item->Text));
+      action->setShortcut(ShortcutOf(item->KeyboardShortcut));
+      action->setProperty(kItemName, ToQString(item->Name));
+      action->setProperty(kAutoEnable, item->AutoEnable);
+      action->setProperty(kQuitItem, IsQuitItem(*item));
+      action->setMenuRole(IsQuitItem(*item) ? QAction::QuitRole : QAction::NoRole);
+      const String name = item->Name;
+      const bool quit = IsQuitItem(*item);
+      Window* owner = &window;
+      QObject::connect(action, &QAction::triggered, action,
+                       [owner, name, quit] { RunGuarded([&] { DispatchChoice(*owner, name, quit); }); });
+    }
+  }
+}
+
+bool SomeOpenWindowHandles(const QString& name) {
+  const String item = FromQString(name);
+  for (const Ref<Window>& w : OpenWindows()) {
+    if (w->HasMenuHandler(item)) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+QMenuBar* BuildMenuBar(Window& window, const Ref<MenuBar>& bar) {
+  auto* menuBar = new QMenuBar;
+  menuBar->setNativeMenuBar(false);
+  for (int i = 0; bar && i < bar->Count(); ++i) {
+    Ref<MenuItem> top = bar->Item(i);
+    QMenu* menu = menuBar->addMenu(ToQString(top->Text));
+    QObject::connect(menu, &QMenu::aboutToShow, menu, [] { RefreshMenuEnabling(); });
+    AddItems(window, *menu, top);
+  }
+  return menuBar;
+}
+
+void RefreshMenuEnabling() {
+  for (QWidget* top : QApplication::topLevelWidgets()) {
+    for (QMenuBar* bar : top->findChildren<QMenuBar*>()) {
+      for (QAction* action : bar->findChildren<QAction*>()) {
+        const QVariant name = action->property(kItemName);
+        if (!name.isValid() || !action->property(kAutoEnable).toBool()) continue;
+        action->setEnabled(action->property(kQuitItem).toBool() || SomeOpenWindowHandles(name.toString()));
+      }
+    }
+  }
+}
+
+Ref<MenuBar> Window::GetMenuBar() const { return impl_->bar; }
+
+void Window::SetMenuBar(Ref<MenuBar> bar) {
+  impl_->bar = std::move(bar);
+  if (impl_->menuBar) delete impl_->menuBar.data();
+  if (impl_->bar) {
+    impl_->menuBar = BuildMenuBar(*this, impl_->bar);
+    impl_->layout->setMenuBar(impl_->menuBar);
+  } else {
+    impl_->layout->setMenuBar(nullptr);
+  }
+  RefreshMenuEnabling();
+}
+
+void Window::AddMenuHandler(const String& itemName, std::function<bool()> handler) {
+  auto& handlers = impl_->menuHandlers;
+  for (auto& entry : handlers) {
+    if (entry.first == itemName) {
+      entry.second = std::move(handler);
+      return;
+    }
+  }
+  handlers.emplace_back(itemName, std::move(handler));
+  RefreshMenuEnabling();
+}
+
+bool Window::HasMenuHandler(const String& itemName) const {
+  for (const auto& entry : impl_->menuHandlers) {
+    if (entry.first == itemName && entry.second) return true;
+  }
+  return false;
+}
+
+bool Window::ChooseMenuItem(const String& itemName) {
+  for (const auto& [name, handler] : impl_->menuHandlers) {
+    if (name == itemName && handler) {
+      const auto run = handler;  // the handler may close the window and drop its list
+      return run();
+    }
+  }
+  Ref<MenuItem> item = FindItem(impl_->bar, itemName);
+  if (!item) item = RuntimeApp() ? FindItem(RuntimeApp()->GetMenuBar(), itemName) : nullptr;
+  if (item && IsQuitItem(*item)) {
+    Quit();
+    return true;
+  }
+  return false;
+}
+
+}  // namespace rb

@@ -1,0 +1,31 @@
+// RectControl's private state, shared by the control classes' sources.
+#pragma once
+
+#include <QPointer>
+#include <QWidget>
+
+#include "rb/Controls.h"
+
+namespace rb {
+
+struct RectControl::Impl {
+  QPointer<QWidget> widget;
+  int left = 0, top = 0, width = 0, height = 0;
+  bool visible = true;
+  bool enabled = true;
+  String helpTag;
+  // A line is thinner than any box: its widget is at least this thick.
+  int minThickness = 0;
+};
+
+// A slider stands upright when taller than wide.
+inline bool IsVerticalGeometry(int width, int height) { return height > width; }
+
+// The control whose widget this is (or holds it), or null.
+RectControl* ControlOfWidget(const QObject* object);
+
+// Applies the text properties every text-showing control takes (Bold,
+// Italic, Underline, TextSize, TextFont) to widget. True when name is one.
+bool ApplyFontProperty(QWidget& widget, const String& name, const Variant& value);
+
+}  // namespace rb

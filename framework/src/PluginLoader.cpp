@@ -131,7 +131,8 @@ int LoadPlugins(const std::string& folder) {
   std::vector<std::filesystem::path> candidates;
   for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
     std::error_code typeError;
-    if (it->is_regular_file(typeError) && LooksLikeSharedLibrary(it->path())) candidates.push_back(it->path());
+    if (it->is_regular_file(typeError) && LooksLikeSharedLibrary(it->path()))
+      candidates.push_back(it->path());
   }
   if (error) {
     std::fprintf(stderr, "Plug-in folder %s not read: %s\n", folder.c_str(), error.message().c_str());

@@ -19,7 +19,8 @@ using PluginIntGetter = int32_t (*)(void* object);
 }  // namespace
 
 size_t plugin_host::PluginInstanceDataOffset() noexcept {
-  return (sizeof(PluginObject) + kInstanceDataAlignment - 1) / kInstanceDataAlignment * kInstanceDataAlignment;
+  return (sizeof(PluginObject) + kInstanceDataAlignment - 1) / kInstanceDataAlignment *
+         kInstanceDataAlignment;
 }
 
 Ref<PluginObject> PluginObject::New(const String& className) {
@@ -29,7 +30,7 @@ Ref<PluginObject> PluginObject::New(const String& className) {
   const size_t offset = plugin_host::PluginInstanceDataOffset();
   // The object and its instance data share one allocation so that the data
   // lies at the offset written into the record; Destroy frees it the same way.
-  void* memory = ::operator new(offset + record->dataSize, std::align_val_t{kInstanceDataAlignment});
+  void* memory = ::operator new (offset + record->dataSize, std::align_val_t{kInstanceDataAlignment});
   auto* object = ::new (memory) PluginObject(record);
   std::memset(static_cast<std::byte*>(memory) + offset, 0, record->dataSize);
   Ref<PluginObject> ref(object);
@@ -49,7 +50,8 @@ int32_t PluginObject::ReadIntProperty(const String& name) const {
     const PluginPropertyEntry& p = record_->properties[i];
     if (p.name == nullptr || name.Bytes() != p.name) continue;
     if (p.getter != -1) {
-      if (p.getter == 0) throw RuntimeException("Property " + name.Bytes() + " of " + ClassName() + " has no getter");
+      if (p.getter == 0)
+        throw RuntimeException("Property " + name.Bytes() + " of " + ClassName() + " has no getter");
       return reinterpret_cast<PluginIntGetter>(p.getter)(Self());
     }
     // A field outside the instance data would read another object's memory.
@@ -67,7 +69,7 @@ void PluginObject::Destroy() const noexcept {
   auto* self = const_cast<PluginObject*>(this);
   if (record_->destructor != nullptr) reinterpret_cast<PluginDestructor>(record_->destructor)(Self());
   self->~PluginObject();
-  ::operator delete(static_cast<void*>(self), std::align_val_t{kInstanceDataAlignment});
+  ::operator delete (static_cast<void*>(self), std::align_val_t{kInstanceDataAlignment});
 }
 
 }  // namespace rb

@@ -1,11 +1,12 @@
 // The host functions a plug-in resolves by name, and the registry of the
 // classes plug-ins register through them.
+#include "PluginRegistry.h"
+
 #include <cstdio>
 #include <cstring>
 #include <set>
 #include <string>
 
-#include "PluginRegistry.h"
 #include "rb/PluginHost.h"
 
 namespace rb::plugin_host {
@@ -143,8 +144,10 @@ void SetHostVersionForTesting(double version) { plugin_host::State().hostVersion
 void HideHostFunctionForTesting(const char* name, bool hidden) {
   if (name == nullptr) return;
   auto& hiddenFunctions = plugin_host::State().hiddenFunctions;
-  if (hidden) hiddenFunctions.insert(name);
-  else hiddenFunctions.erase(std::string(name));
+  if (hidden)
+    hiddenFunctions.insert(name);
+  else
+    hiddenFunctions.erase(std::string(name));
 }
 
 }  // namespace rb

@@ -1,5 +1,7 @@
 // The plug-in host: loading, registration, objects of plug-in classes and
 // members bound by name, driven through the small plug-ins in plugins/.
+#include "rb/PluginHost.h"
+
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -9,8 +11,6 @@
 #include <random>
 #include <string>
 #include <vector>
-
-#include "rb/PluginHost.h"
 
 namespace {
 
@@ -31,7 +31,7 @@ Fn Member(const char* entryName) {
 }
 
 class PluginHostTest : public ::testing::Test {
-protected:
+ protected:
   void SetUp() override { rb::ResetPluginRegistryForTesting(); }
   void TearDown() override { rb::ResetPluginRegistryForTesting(); }
 
@@ -57,7 +57,8 @@ TEST_F(PluginHostTest, RegisteredRecordGetsTheInstanceDataOffsetInWord4) {
   EXPECT_EQ(counter->ClassName(), "CounterZel");
   EXPECT_EQ(counter->InstanceData() - static_cast<uint8_t*>(counter->Self()), static_cast<ptrdiff_t>(word4));
   // The plug-in itself finds its data through the same word.
-  EXPECT_EQ(Member<IntMember>("CounterZel.DataOffset as integer")(counter->Self()), static_cast<int32_t>(word4));
+  EXPECT_EQ(Member<IntMember>("CounterZel.DataOffset as integer")(counter->Self()),
+            static_cast<int32_t>(word4));
 }
 
 TEST_F(PluginHostTest, NewObjectHasZeroFilledInstanceData) {
@@ -127,7 +128,7 @@ TEST_F(PluginHostTest, EntriesBindOnlyByTheExactName) {
       {"CounterZel.Step as integer.Set", true},
       {"CounterZel.Label(index as integer) as string", true},
       {"CounterZel.__exit", true},
-      {"CounterZel.__init", false},  // the class has no constructor
+      {"CounterZel.__init", false},         // the class has no constructor
       {"CounterZel.Increment.Set", false},  // not assignable
       {"CounterZel.Add(Amount as integer) as integer", false},
       {"CounterZel.Add(amount as Integer) as integer", false},
@@ -204,11 +205,13 @@ std::vector<void*> BindAll(const std::vector<std::string>& names) {
 }
 
 TEST_F(PluginHostTest, OldHostReadsThreeWordMethodEntries) {
-  const std::vector<std::string> names = {
-      "CounterZel.Increment",       "CounterZel.Add(amount as integer) as integer",
-      "CounterZel.Step as integer", "CounterZel.Step as integer.Set",
-      "CounterZel.Label(index as integer) as string", "CounterZel.SawOldHost as boolean",
-      "CounterZel.__exit"};
+  const std::vector<std::string> names = {"CounterZel.Increment",
+                                          "CounterZel.Add(amount as integer) as integer",
+                                          "CounterZel.Step as integer",
+                                          "CounterZel.Step as integer.Set",
+                                          "CounterZel.Label(index as integer) as string",
+                                          "CounterZel.SawOldHost as boolean",
+                                          "CounterZel.__exit"};
   LoadCounter();
   const std::vector<void*> current = BindAll(names);
   for (void* entry : current) EXPECT_NE(entry, nullptr);
@@ -256,13 +259,17 @@ TEST_F(PluginHostTest, StringResultsCarryTheirText) {
 TEST_F(PluginHostTest, USASCIIStringsNeverCarryBytesAbove127) {
   LoadCounter();
   using ByteTextMember = HostString (*)(void*, int32_t, int32_t);
-  auto byteText = Member<ByteTextMember>("CounterZel.ByteText(value as integer, encoding as integer) as string");
+  auto byteText =
+      Member<ByteTextMember>("CounterZel.ByteText(value as integer, encoding as integer) as string");
   struct Case {
     int32_t byte;
     int32_t encoding;
     const char* text;
   };
-  const Case cases[] = {{'A', 0x600, "A"}, {0xE9, 0x600, "?"}, {0x80, 0x600, "?"}, {0x7F, 0x600, "\x7F"},
+  const Case cases[] = {{'A', 0x600, "A"},
+                        {0xE9, 0x600, "?"},
+                        {0x80, 0x600, "?"},
+                        {0x7F, 0x600, "\x7F"},
                         {'A', 0x08000100, "A"}};
   for (const Case& c : cases) {
     HostString s = byteText(nullptr, c.byte, c.encoding);

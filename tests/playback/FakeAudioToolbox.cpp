@@ -100,6 +100,8 @@ class FakeAudioImpl final : public FakeAudio {
     reverb_.clear();
     failures_.clear();
     log_.clear();
+    nextGraph_ = 1;
+    nextUnit_ = 100;
     instruments_ = {{0x000000, "Piano 1"}, {0x000010, "Organ 1"}, {0x000105, "E.Piano 1"},
                     {0x780000, "Jazz"}, {0x000020, ""}};
     cpuLoad_ = 0.125f;

@@ -1,0 +1,40 @@
+#include "AudioLog.h"
+
+#include <fluidsynth.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <mutex>
+
+namespace chimewick::audio {
+
+namespace {
+
+void fluidLogToStandardError(int level, const char* message, void*) {
+  const char* label = level == FLUID_PANIC ? "panic" : level == FLUID_ERR ? "error" : "warning";
+  logError("fluidsynth %s: %s", label, message);
+}
+
+}  // namespace
+
+void logError(const char* format, ...) {
+  char text[1024];
+  va_list arguments;
+  va_start(arguments, format);
+  std::vsnprintf(text, sizeof text, format, arguments);
+  va_end(arguments);
+  std::fprintf(stderr, "chimewick audio: %s\n", text);
+}
+
+void installFluidLogger() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    fluid_set_log_function(FLUID_PANIC, fluidLogToStandardError, nullptr);
+    fluid_set_log_function(FLUID_ERR, fluidLogToStandardError, nullptr);
+    fluid_set_log_function(FLUID_WARN, fluidLogToStandardError, nullptr);
+    fluid_set_log_function(FLUID_INFO, nullptr, nullptr);
+    fluid_set_log_function(FLUID_DBG, nullptr, nullptr);
+  });
+}
+
+}  // namespace chimewick::audio

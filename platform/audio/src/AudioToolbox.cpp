@@ -1,0 +1,186 @@
+// The C entry points: find the handle, then hand over to the graph or unit.
+#include "AudioToolbox.h"
+
+#include <mutex>
+
+#include "AudioLog.h"
+#include "Graph.h"
+#include "Registry.h"
+#include "SynthUnit.h"
+#include "Unit.h"
+
+using chimewick::audio::Graph;
+using chimewick::audio::logError;
+using chimewick::audio::Registry;
+
+namespace {
+
+Graph* findGraph(AUGraph handle, const char* call) {
+  Graph* graph = Registry::instance().graph(handle);
+  if (graph == nullptr) logError("%s: no graph %u", call, handle);
+  return graph;
+}
+
+std::shared_ptr<chimewick::audio::Unit> findUnit(AudioUnit handle, const char* call) {
+  std::shared_ptr<chimewick::audio::Unit> unit = Registry::instance().unit(handle);
+  if (!unit) logError("%s: no unit %u", call, handle);
+  return unit;
+}
+
+struct EventTap {
+  std::mutex mutex;
+  AudioEventTap tap = nullptr;
+  void* context = nullptr;
+};
+
+EventTap& eventTap() {
+  static EventTap tap;
+  return tap;
+}
+
+}  // namespace
+
+extern "C" {
+
+OSStatus NewAUGraph(AUGraph* outGraph) {
+  if (outGraph == nullptr) {
+    logError("NewAUGraph needs a place for the graph");
+    return kAudioErr_InvalidHandle;
+  }
+  chimewick::audio::installFluidLogger();
+  *outGraph = Registry::instance().addGraph(std::make_unique<Graph>());
+  return 0;
+}
+
+OSStatus AUGraphNewNode(AUGraph graph, const ComponentDescription* description, uint32_t, const void*,
+                        AUNode* outNode) {
+  Graph* g = findGraph(graph, "AUGraphNewNode");
+  return g == nullptr ? kAudioErr_InvalidHandle : g->newNode(description, outNode);
+}
+
+OSStatus AUGraphConnectNodeInput(AUGraph graph, AUNode sourceNode, uint32_t sourceOutputNumber, AUNode destNode,
+                                 uint32_t destInputNumber) {
+  Graph* g = findGraph(graph, "AUGraphConnectNodeInput");
+  return g == nullptr ? kAudioErr_InvalidHandle : g->connect(sourceNode, sourceOutputNumber, destNode, destInputNumber);
+}
+
+OSStatus AUGraphUpdate(AUGraph graph, bool* outIsUpdated) {
+  Graph* g = findGraph(graph, "AUGraphUpdate");
+  return g == nullptr ? kAudioErr_InvalidHandle : g->update(outIsUpdated);
+}
+
+OSStatus AUGraphOpen(AUGraph graph) {
+  Graph* g = findGraph(graph, "AUGraphOpen");
+  return g == nullptr ? kAudioErr_InvalidHandle : g->open();
+}
+
+OSStatus AUGraphInitialize(AUGraph graph) {
+  Graph* g = findGraph(graph, "AUGraphInitialize");
+  return g == nullptr ? kAudioErr_InvalidHandle : g->initialize();
+}
+
+OSStatus AUGraphGetNodeInfo(AUGraph graph, AUNode node, ComponentDescription* outDescription,
+                            uint32_t* outClassDataSize, void** outClassData, AudioUnit* outUnit) {
+  Graph* g = findGraph(graph, "AUGraphGetNodeInfo");
+  if (g == nullptr) return kAudioErr_InvalidHandle;
+  const OSStatus status = g->nodeInfo(node, outDescription, outUnit);
+  if (status == 0) {
+    if (outClassDataSize != nullptr) *outClassDataSize = 0;
+    if (outClassData != nullptr) *outClassData = nullptr;
+  }
+  return status;
+}
+
+OSStatus AUGraphStart(AUGraph graph) {
+  Graph* g = findGraph(graph, "AUGraphStart");
+  return g == nullptr ? kAudioErr_InvalidHandle : g->start();
+}
+
+OSStatus AUGraphStop(AUGraph graph) {
+  Graph* g = findGraph(graph, "AUGraphStop");
+  return g == nullptr ? kAudioErr_InvalidHandle : g->stop();
+}
+
+OSStatus AUGraphUninitialize(AUGraph graph) {
+  Graph* g = findGraph(graph, "AUGraphUninitialize");
+  return g == nullptr ? kAudioErr_InvalidHandle : g->uninitialize();
+}
+
+OSStatus DisposeAUGraph(AUGraph graph) {
+  std::unique_ptr<Graph> g = Registry::instance().takeGraph(graph);
+  if (!g) {
+    logError("DisposeAUGraph: no graph %u", graph);
+    return kAudioErr_InvalidHandle;
+  }
+  return 0;  // the graph stops and closes as it goes
+}
+
+OSStatus AUGraphRemoveNode(AUGraph graph, AUNode node) {
+  Graph* g = findGraph(graph, "AUGraphRemoveNode");
+  return g == nullptr ? kAudioErr_InvalidHandle : g->removeNode(node);
+}
+
+OSStatus AUGraphGetCPULoad(AUGraph graph, float* outLoad) {
+  Graph* g = findGraph(graph, "AUGraphGetCPULoad");
+  return g == nullptr ? kAudioErr_InvalidHandle : g->cpuLoad(outLoad);
+}
+
+OSStatus AudioUnitGetProperty(AudioUnit unit, uint32_t propertyID, uint32_t scope, uint32_t element, void* outData,
+                              uint32_t* ioDataSize) {
+  auto u = findUnit(unit, "AudioUnitGetProperty");
+  return u ? u->getProperty(propertyID, scope, element, outData, ioDataSize) : kAudioErr_InvalidHandle;
+}
+
+OSStatus AudioUnitSetProperty(AudioUnit unit, uint32_t propertyID, uint32_t scope, uint32_t element,
+                              const void* data, uint32_t dataSize) {
+  auto u = findUnit(unit, "AudioUnitSetProperty");
+  return u ? u->setProperty(propertyID, scope, element, data, dataSize) : kAudioErr_InvalidHandle;
+}
+
+OSStatus MusicDeviceMIDIEvent(AudioUnit unit, uint32_t status, uint32_t data1, uint32_t data2,
+                              uint32_t offsetSampleFrame) {
+  // The unit stays alive for this call even if its graph is torn down meanwhile.
+  std::shared_ptr<chimewick::audio::Unit> u = Registry::instance().unit(unit);
+  chimewick::audio::SynthUnit* synth = u ? u->asSynth() : nullptr;
+  if (synth == nullptr) {
+    logError("MusicDeviceMIDIEvent: no synthesizer unit %u", unit);
+    return kAudioErr_InvalidHandle;
+  }
+  AudioEventTap tap = nullptr;
+  void* context = nullptr;
+  {
+    std::lock_guard<std::mutex> lock(eventTap().mutex);
+    tap = eventTap().tap;
+    context = eventTap().context;
+  }
+  if (tap != nullptr) tap(context, unit, status, data1, data2, offsetSampleFrame);
+  // FluidSynth plays every event at once; the offset into the next buffer is
+  // at most one buffer (a few milliseconds) and is not kept.
+  return synth->midiEvent(status, data1, data2);
+}
+
+void AudioSetEventTap(AudioEventTap tap, void* context) {
+  std::lock_guard<std::mutex> lock(eventTap().mutex);
+  eventTap().tap = tap;
+  eventTap().context = context;
+}
+
+void AudioSetOfflineRenderingForTesting(bool offline) { Graph::setOfflineRendering(offline); }
+
+OSStatus AUGraphRenderOffline(AUGraph graph, uint32_t frames, float* interleavedStereo) {
+  Graph* g = findGraph(graph, "AUGraphRenderOffline");
+  return g == nullptr ? kAudioErr_InvalidHandle : g->renderOffline(frames, interleavedStereo);
+}
+
+OSStatus AUGraphGetSampleRate(AUGraph graph, double* outRate) {
+  Graph* g = findGraph(graph, "AUGraphGetSampleRate");
+  if (g == nullptr) return kAudioErr_InvalidHandle;
+  if (outRate == nullptr) {
+    logError("AUGraphGetSampleRate needs a place for the rate");
+    return kAudioErr_InvalidHandle;
+  }
+  *outRate = g->sampleRate();
+  return 0;
+}
+
+}  // extern "C"

@@ -1,0 +1,24 @@
+// Owning handles for FluidSynth's C objects.
+#pragma once
+
+#include <fluidsynth.h>
+
+#include <memory>
+
+namespace chimewick::audio {
+
+struct FluidSettingsDeleter {
+  void operator()(fluid_settings_t* settings) const { delete_fluid_settings(settings); }
+};
+struct FluidSynthDeleter {
+  void operator()(fluid_synth_t* synth) const { delete_fluid_synth(synth); }
+};
+struct FluidDriverDeleter {
+  void operator()(fluid_audio_driver_t* driver) const { delete_fluid_audio_driver(driver); }
+};
+
+using FluidSettingsPtr = std::unique_ptr<fluid_settings_t, FluidSettingsDeleter>;
+using FluidSynthPtr = std::unique_ptr<fluid_synth_t, FluidSynthDeleter>;
+using FluidDriverPtr = std::unique_ptr<fluid_audio_driver_t, FluidDriverDeleter>;
+
+}  // namespace chimewick::audio

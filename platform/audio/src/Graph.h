@@ -1,0 +1,79 @@
+// One audio graph: its nodes, their connections, its state (open,
+// initialised, running) and the engine its output pulls from.
+#pragma once
+
+#include <memory>
+#include <vector>
+
+#include "AudioToolbox.h"
+#include "RenderEngine.h"
+
+namespace chimewick::audio {
+
+class Unit;
+
+class Graph {
+ public:
+  static constexpr double kDefaultSampleRate = 48000.0;
+
+  Graph() = default;
+  // Stops, uninitialises and closes whatever is still up. Control thread; waits.
+  ~Graph();
+  Graph(const Graph&) = delete;
+  Graph& operator=(const Graph&) = delete;
+
+  // The graph calls, each as its AUGraph... namesake. Control thread.
+  OSStatus newNode(const ComponentDescription* description, AUNode* outNode);
+  OSStatus connect(AUNode source, uint32_t sourceOutput, AUNode destination, uint32_t destinationInput);
+  OSStatus update(bool* outIsUpdated);
+  OSStatus open();
+  OSStatus initialize();
+  OSStatus nodeInfo(AUNode node, ComponentDescription* outDescription, AudioUnit* outUnit);
+  OSStatus start();
+  OSStatus stop();
+  OSStatus uninitialize();
+  OSStatus removeNode(AUNode node);
+  OSStatus cpuLoad(float* outLoad) const;
+  OSStatus renderOffline(uint32_t frames, float* interleavedStereo);
+  double sampleRate() const { return sampleRate_; }
+
+  // While set, start() opens no device; renderOffline() pulls the sound. Any thread.
+  static void setOfflineRendering(bool offline);
+
+ private:
+  struct Node {
+    AUNode id = 0;
+    ComponentDescription description{};
+    std::shared_ptr<Unit> unit;  // from open() on
+    AudioUnit handle = 0;
+  };
+  struct Connection {
+    AUNode source = 0;
+    uint32_t sourceOutput = 0;
+    AUNode destination = 0;
+    uint32_t destinationInput = 0;
+  };
+
+  Node* findNode(AUNode id);
+  Node* outputNode();
+  OSStatus makeUnit(Node& node);
+  void dropUnit(Node& node);
+  std::unique_ptr<RenderPlan> buildPlan();
+  void publishPlan();
+  void adoptSampleRate(double rate);
+  void close();
+
+  // First, so it outlives the output device that calls into it.
+  RenderEngine engine_;
+  std::vector<Node> nodes_;
+  std::vector<Connection> connections_;
+  AUNode lastNode_ = 0;
+  bool open_ = false;
+  bool initialized_ = false;
+  bool running_ = false;
+  bool offline_ = false;
+  double sampleRate_ = kDefaultSampleRate;
+  std::vector<float> offlineLeft_, offlineRight_;
+};
+
+}  // namespace chimewick::audio

@@ -1,0 +1,251 @@
+#include "SynthUnit.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "AudioLog.h"
+
+namespace chimewick::audio {
+
+namespace {
+
+constexpr const char* kDefaultSoundFont = "/usr/share/sounds/sf2/TimGM6mb.sf2";
+
+std::string soundFontPath() {
+  const char* setting = std::getenv("CHIMEWICK_SOUNDFONT");
+  return setting != nullptr && setting[0] != '\0' ? setting : kDefaultSoundFont;
+}
+
+// Says why a path cannot be a SoundFont before FluidSynth tries it.
+bool checkSoundFontFile(const std::string& path) {
+  struct stat info{};
+  if (::stat(path.c_str(), &info) != 0) {
+    logError("cannot load the SoundFont %s: %s", path.c_str(), std::strerror(errno));
+    return false;
+  }
+  if (!S_ISREG(info.st_mode)) {
+    logError("cannot load the SoundFont %s: not a regular file", path.c_str());
+    return false;
+  }
+  if (info.st_size == 0) {
+    logError("cannot load the SoundFont %s: the file is empty", path.c_str());
+    return false;
+  }
+  return true;
+}
+
+OSStatus readUInt32Size(void* outData, uint32_t* ioDataSize) {
+  if (outData == nullptr || ioDataSize == nullptr || *ioDataSize < sizeof(uint32_t)) {
+    logError("a UInt32 property needs a buffer of 4 bytes");
+    return kAudioErr_InvalidPropertySize;
+  }
+  return 0;
+}
+
+OSStatus putUInt32(uint32_t value, void* outData, uint32_t* ioDataSize) {
+  if (OSStatus status = readUInt32Size(outData, ioDataSize)) return status;
+  std::memcpy(outData, &value, sizeof value);
+  *ioDataSize = sizeof value;
+  return 0;
+}
+
+}  // namespace
+
+std::shared_ptr<SynthUnit> SynthUnit::create(const ComponentDescription& description, double sampleRate) {
+  auto unit = std::make_shared<SynthUnit>(description);
+  unit->settings_.reset(new_fluid_settings());
+  if (!unit->settings_) {
+    logError("FluidSynth cannot make its settings");
+    return nullptr;
+  }
+  fluid_settings_t* settings = unit->settings_.get();
+  fluid_settings_setnum(settings, "synth.sample-rate", sampleRate);
+  // MSB 120 and above make a drum channel, LSB picks the melodic bank.
+  fluid_settings_setstr(settings, "synth.midi-bank-select", "xg");
+  fluid_settings_setint(settings, "synth.threadsafe-api", 1);
+  unit->synth_.reset(new_fluid_synth(settings));
+  if (!unit->synth_) {
+    logError("FluidSynth cannot make a synthesizer");
+    return nullptr;
+  }
+  return unit;
+}
+
+OSStatus SynthUnit::initialize(double) {
+  if (initialized_.load()) return 0;
+  const std::string path = soundFontPath();
+  if (!checkSoundFontFile(path)) return kAudioErr_SoundFont;
+  const int id = fluid_synth_sfload(synth_.get(), path.c_str(), 1);
+  if (id == FLUID_FAILED) {
+    logError("cannot load the SoundFont %s: FluidSynth cannot read it", path.c_str());
+    return kAudioErr_SoundFont;
+  }
+  std::vector<Instrument> instruments = readInstruments(fluid_synth_get_sfont_by_id(synth_.get(), id));
+  if (instruments.empty()) {
+    fluid_synth_sfunload(synth_.get(), id, 1);
+    logError("cannot load the SoundFont %s: it holds no instrument", path.c_str());
+    return kAudioErr_SoundFont;
+  }
+  soundFontId_ = id;
+  instruments_ = std::move(instruments);
+  initialized_.store(true);
+  return 0;
+}
+
+void SynthUnit::uninitialize() {
+  if (!initialized_.exchange(false)) return;
+  fluid_synth_sfunload(synth_.get(), soundFontId_, 0);
+  soundFontId_ = -1;
+  instruments_.clear();
+}
+
+void SynthUnit::changeSampleRate(double sampleRate) {
+  // FluidSynth 2.3 offers no other way to follow a rate the device imposes
+  // (a JACK server's) without rebuilding the synthesizer.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+  fluid_synth_set_sample_rate(synth_.get(), static_cast<float>(sampleRate));
+#pragma GCC diagnostic pop
+}
+
+OSStatus SynthUnit::getProperty(uint32_t propertyID, uint32_t scope, uint32_t element, void* outData,
+                                uint32_t* ioDataSize) {
+  if (scope != kAudioUnitScope_Global) {
+    logError("property %u: scope %u is not the global scope", propertyID, scope);
+    return kAudioErr_InvalidProperty;
+  }
+  switch (propertyID) {
+    case kMusicDeviceProperty_InstrumentCount:
+    case kMusicDeviceProperty_InstrumentNumber:
+    case kMusicDeviceProperty_InstrumentName:
+      if (!initialized_.load()) {
+        logError("property %u: the synthesizer is not initialised", propertyID);
+        return kAudioErr_NotInitialized;
+      }
+      break;
+    default:
+      break;
+  }
+  switch (propertyID) {
+    case kMusicDeviceProperty_InstrumentCount:
+      if (element != 0) break;
+      return putUInt32(static_cast<uint32_t>(instruments_.size()), outData, ioDataSize);
+    case kMusicDeviceProperty_InstrumentNumber:
+      if (element >= instruments_.size()) {
+        logError("no instrument at index %u (%zu instruments)", element, instruments_.size());
+        return kAudioErr_InvalidProperty;
+      }
+      return putUInt32(instruments_[element].id, outData, ioDataSize);
+    case kMusicDeviceProperty_InstrumentName: {
+      if (outData == nullptr || ioDataSize == nullptr || *ioDataSize == 0) {
+        logError("an instrument name needs a buffer");
+        return kAudioErr_InvalidPropertySize;
+      }
+      for (const Instrument& instrument : instruments_) {
+        if (instrument.id != element) continue;
+        *ioDataSize = copyInstrumentName(instrument.name, static_cast<char*>(outData), *ioDataSize);
+        return 0;
+      }
+      logError("no instrument with the ID 0x%06x", element);
+      return kAudioErr_InvalidProperty;
+    }
+    case kMusicDeviceProperty_UsesInternalReverb:
+      if (element != 0) break;
+      return putUInt32(reverbOn_ ? 1 : 0, outData, ioDataSize);
+    default:
+      logError("the synthesizer has no property %u", propertyID);
+      return kAudioErr_InvalidProperty;
+  }
+  logError("property %u has no element %u", propertyID, element);
+  return kAudioErr_InvalidProperty;
+}
+
+OSStatus SynthUnit::setProperty(uint32_t propertyID, uint32_t scope, uint32_t element, const void* data,
+                                uint32_t dataSize) {
+  if (propertyID != kMusicDeviceProperty_UsesInternalReverb) {
+    logError("property %u of the synthesizer cannot be set", propertyID);
+    return kAudioErr_InvalidProperty;
+  }
+  if (scope != kAudioUnitScope_Global || element != 0) {
+    logError("property %u: no scope %u element %u", propertyID, scope, element);
+    return kAudioErr_InvalidProperty;
+  }
+  if (data == nullptr || dataSize != sizeof(uint32_t)) {
+    logError("property %u takes a UInt32 (4 bytes), not %u bytes", propertyID, dataSize);
+    return kAudioErr_InvalidPropertySize;
+  }
+  uint32_t value = 0;
+  std::memcpy(&value, data, sizeof value);
+  reverbOn_ = value != 0;
+  fluid_synth_reverb_on(synth_.get(), -1, reverbOn_ ? 1 : 0);
+  return 0;
+}
+
+OSStatus SynthUnit::midiEvent(uint32_t status, uint32_t data1, uint32_t data2) {
+  if (!initialized_.load()) {
+    logError("MIDI event 0x%02x: the synthesizer is not initialised", status);
+    return kAudioErr_NotInitialized;
+  }
+  // System messages (and anything that is no status byte) are ignored: a
+  // stray reset or a piece of a system-exclusive message changes nothing.
+  if (status < 0x80 || status > 0xEF) return 0;
+  fluid_synth_t* synth = synth_.get();
+  const int channel = static_cast<int>(status & 0x0F);
+  // Out-of-range data bytes pass unchanged; FluidSynth refuses them without
+  // changing anything, which is what the synthesizer makes of them.
+  const int first = static_cast<int>(data1);
+  const int second = static_cast<int>(data2);
+  switch (status & 0xF0) {
+    case 0x80:
+      fluid_synth_noteoff(synth, channel, first);
+      break;
+    case 0x90:
+      fluid_synth_noteon(synth, channel, first, second);
+      break;
+    case 0xA0:
+      fluid_synth_key_pressure(synth, channel, first, second);
+      break;
+    case 0xB0:
+      return controlChange(channel, data1, data2);
+    case 0xC0:
+      fluid_synth_program_change(synth, channel, first);
+      break;
+    case 0xD0:
+      fluid_synth_channel_pressure(synth, channel, first);
+      break;
+    case 0xE0:
+      fluid_synth_pitch_bend(synth, channel, static_cast<int>(data1 + (data2 << 7)));
+      break;
+    default:
+      break;
+  }
+  return 0;
+}
+
+OSStatus SynthUnit::controlChange(int channel, uint32_t controller, uint32_t value) {
+  fluid_synth_t* synth = synth_.get();
+  if (controller > 127 || value > 127) {
+    fluid_synth_cc(synth, channel, static_cast<int>(controller), static_cast<int>(value));
+    return 0;
+  }
+  // One lock keeps the tuning state and FluidSynth in step when the MIDI
+  // input and the window send at once.
+  std::lock_guard<std::mutex> lock(tuningMutex_);
+  if (std::optional<double> cents = tuning_[channel].controlChange(controller, value)) {
+    fluid_synth_set_gen(synth, channel, GEN_FINETUNE, static_cast<float>(*cents));
+    return 0;
+  }
+  fluid_synth_cc(synth, channel, static_cast<int>(controller), static_cast<int>(value));
+  return 0;
+}
+
+std::pair<int, int> SynthUnit::channelPreset(int channel) const {
+  fluid_preset_t* preset = fluid_synth_get_channel_preset(synth_.get(), channel);
+  if (preset == nullptr) return {-1, -1};
+  return {fluid_preset_get_banknum(preset), fluid_preset_get_num(preset)};
+}
+
+}  // namespace chimewick::audio

@@ -1,0 +1,68 @@
+// The synthesizer unit: FluidSynth playing the SoundFont of
+// CHIMEWICK_SOUNDFONT; its sound on output bus 1.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "ChannelTuning.h"
+#include "FluidHandles.h"
+#include "InstrumentCatalog.h"
+#include "Unit.h"
+
+namespace chimewick::audio {
+
+class SynthUnit final : public Unit {
+ public:
+  static constexpr int kChannels = 16;
+
+  // Makes the synthesizer (no SoundFont yet); nullptr with the reason on
+  // standard error when FluidSynth cannot. Control thread.
+  static std::shared_ptr<SynthUnit> create(const ComponentDescription& description, double sampleRate);
+
+  // Loads the SoundFont; kAudioErr_SoundFont with the reason on standard
+  // error when it is missing, empty or unreadable. Control thread; waits.
+  OSStatus initialize(double sampleRate) override;
+  void uninitialize() override;
+  SynthUnit* asSynth() override { return this; }
+
+  OSStatus getProperty(uint32_t propertyID, uint32_t scope, uint32_t element, void* outData,
+                       uint32_t* ioDataSize) override;
+  OSStatus setProperty(uint32_t propertyID, uint32_t scope, uint32_t element, const void* data,
+                       uint32_t dataSize) override;
+
+  // Plays one MIDI event. Any thread; may wait briefly on the channel state.
+  OSStatus midiEvent(uint32_t status, uint32_t data1, uint32_t data2);
+
+  // The synthesizer the render plan runs. Audio thread once published.
+  fluid_synth_t* synth() const { return synth_.get(); }
+
+  // Follows a sample rate the output device imposes. Control thread, while
+  // nothing renders.
+  void changeSampleRate(double sampleRate);
+
+  // The SoundFont bank and program of the preset on a channel; {-1, -1} for
+  // none. For tests. Any thread.
+  std::pair<int, int> channelPreset(int channel) const;
+
+  explicit SynthUnit(const ComponentDescription& description) : Unit(description) {}
+
+ private:
+  OSStatus controlChange(int channel, uint32_t controller, uint32_t value);
+
+  // Teardown order: synth before its settings.
+  FluidSettingsPtr settings_;
+  FluidSynthPtr synth_;
+  int soundFontId_ = -1;
+  std::vector<Instrument> instruments_;  // control thread
+  std::atomic<bool> initialized_{false};
+  bool reverbOn_ = true;
+  std::mutex tuningMutex_;  // MIDI and UI threads; never the audio thread
+  std::array<ChannelTuning, kChannels> tuning_{};
+};
+
+}  // namespace chimewick::audio

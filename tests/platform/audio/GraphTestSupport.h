@@ -81,11 +81,12 @@ struct PlayerGraph {
   }
 };
 
-// Offline rendering for the whole test, set before any graph starts.
+// Offline rendering for the whole test: on before the fixture's members
+// (a graph among them) are made, off after they are gone.
 class OfflineRendering : public ::testing::Test {
  protected:
-  void SetUp() override { AudioSetOfflineRenderingForTesting(true); }
-  void TearDown() override { AudioSetOfflineRenderingForTesting(false); }
+  OfflineRendering() { AudioSetOfflineRenderingForTesting(true); }
+  ~OfflineRendering() override { AudioSetOfflineRenderingForTesting(false); }
 };
 
 inline double rms(const std::vector<float>& samples, size_t from = 0) {

@@ -25,7 +25,7 @@ public:
   // over the old file; a failed or unfinished write leaves the old file
   // whole. Nil when the file cannot be made.
   Ref<TextOutputStream> CreateTextFile() const;
-  // Nil when the file does not exist or cannot be opened.
+  // Nil when the file does not exist, is no regular file or cannot be opened.
   Ref<TextInputStream> OpenAsTextFile() const;
 
 private:
@@ -60,7 +60,8 @@ private:
 class TextInputStream : public Object {
 public:
   std::string ClassName() const override { return "TextInputStream"; }
-  // The whole rest of the file as one text, bytes unchanged.
+  // The whole rest of the file as one text, bytes unchanged; "" once read,
+  // and "" (with the reason on standard error) for a file over 256 MiB.
   String ReadAll();
   void Close();
 

@@ -21,7 +21,10 @@ public:
   // Host and the request headers, follows no redirect and waits. Gives up
   // when nothing has moved (connection state or reply bytes) for
   // timeoutSeconds; the wait restarts whenever data arrives. Returns the
-  // reply's body, empty on failure. Waits; any thread but the audio one.
+  // reply's body, empty on failure: no connection, a reply without a status
+  // line, a time-out or a reply cut short (even when part of the body came),
+  // or a body over 64 MiB. A timeoutSeconds of 0 or less waits without limit.
+  // Waits; any thread but the audio one.
   String Get(const String& address, int timeoutSeconds);
   // The status code of the last reply's status line; 0 without one.
   int HTTPStatusCode() const noexcept { return status_; }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <memory>
+#include <vector>
 
 #include "rb/Object.h"
 #include "rb/String.h"

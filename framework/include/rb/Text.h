@@ -21,6 +21,8 @@ inline String Str(const String& value) { return value; }
 double Val(const String& text);
 
 // Upper-case hexadecimal of the value's two's complement bits, no prefix.
+// A value within the int32 range prints as its 32-bit word (-1 gives
+// "FFFFFFFF"); a wider value prints all 64 bits.
 String Hex(int64_t value);
 
 // Without leading and trailing white space (blank, tab, CR, LF, VT, FF, NUL).

@@ -34,9 +34,8 @@ struct PlayerGraph {
   ~PlayerGraph() {
     if (graph == 0) return;
     // The plug-in's teardown order: nodes first, then stop.
-    AUGraphRemoveNode(graph, synthNode);
-    AUGraphRemoveNode(graph, filterNode);
-    AUGraphRemoveNode(graph, outputNode);
+    for (AUNode node : {synthNode, filterNode, outputNode})
+      if (node != 0) AUGraphRemoveNode(graph, node);
     AUGraphStop(graph);
     AUGraphUninitialize(graph);
     DisposeAUGraph(graph);

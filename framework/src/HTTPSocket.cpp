@@ -71,8 +71,8 @@ size_t TakeHeader(char*, size_t size, size_t count, void* user) {
 UrlPtr ParseAddress(const String& address, int defaultPort) {
   UrlPtr url(curl_url());
   if (!url) return nullptr;
-  if (curl_url_set(url.get(), CURLUPART_URL, address.c_str(), CURLU_GUESS_SCHEME | CURLU_NON_SUPPORT_SCHEME) !=
-      CURLUE_OK)
+  if (curl_url_set(url.get(), CURLUPART_URL, address.c_str(),
+                   CURLU_GUESS_SCHEME | CURLU_NON_SUPPORT_SCHEME) != CURLUE_OK)
     return nullptr;
   char* scheme = nullptr;
   const bool isHttp = curl_url_get(url.get(), CURLUPART_SCHEME, &scheme, 0) == CURLUE_OK &&

@@ -44,11 +44,11 @@ Ref<RegExMatch> RegEx::Search(const String& target) const {
   const std::string& pattern = SearchPattern.Bytes();
   int errorCode = 0;
   PCRE2_SIZE errorOffset = 0;
-  CodePtr code(pcre2_compile(reinterpret_cast<PCRE2_SPTR>(pattern.data()), pattern.size(), options, &errorCode,
-                             &errorOffset, nullptr));
+  CodePtr code(pcre2_compile(reinterpret_cast<PCRE2_SPTR>(pattern.data()), pattern.size(), options,
+                             &errorCode, &errorOffset, nullptr));
   if (!code) {
-    std::cerr << "RegEx: cannot use the pattern \"" << pattern << "\": " << ErrorText(errorCode) << " at offset "
-              << errorOffset << '\n';
+    std::cerr << "RegEx: cannot use the pattern \"" << pattern << "\": " << ErrorText(errorCode)
+              << " at offset " << errorOffset << '\n';
     return nullptr;
   }
   MatchDataPtr matchData(pcre2_match_data_create_from_pattern(code.get(), nullptr));
@@ -72,8 +72,10 @@ Ref<RegExMatch> RegEx::Search(const String& target) const {
   groups.reserve(captured + 1);
   for (uint32_t i = 0; i <= captured && i < groupCount; ++i) {
     const PCRE2_SIZE start = ovector[2 * i], end = ovector[2 * i + 1];
-    if (start == PCRE2_UNSET || end == PCRE2_UNSET || end < start) groups.emplace_back();
-    else groups.emplace_back(std::string_view(subject.data() + start, end - start));
+    if (start == PCRE2_UNSET || end == PCRE2_UNSET || end < start)
+      groups.emplace_back();
+    else
+      groups.emplace_back(std::string_view(subject.data() + start, end - start));
   }
   return New<RegExMatch>(std::move(groups));
 }

@@ -22,8 +22,7 @@ const std::string& EmptyBytes() noexcept {
 
 // An empty String holds no buffer at all; Bytes() answers with a shared empty
 // one, so default-made Strings cost nothing.
-String::String(std::string_view s)
-    : text_(s.empty() ? nullptr : std::make_shared<const std::string>(s)) {}
+String::String(std::string_view s) : text_(s.empty() ? nullptr : std::make_shared<const std::string>(s)) {}
 
 String::String(std::string&& s)
     : text_(s.empty() ? nullptr : std::make_shared<const std::string>(std::move(s))) {}

@@ -98,7 +98,8 @@ double Val(const String& text) {
 // A value that fits 32 bits prints as the 32-bit word ("FFFFFFFF" for -1), as
 // handles and status codes are 32-bit; wider values print all 64 bits.
 String Hex(int64_t value) {
-  const bool fits32 = value >= std::numeric_limits<int32_t>::min() && value <= std::numeric_limits<int32_t>::max();
+  const bool fits32 =
+      value >= std::numeric_limits<int32_t>::min() && value <= std::numeric_limits<int32_t>::max();
   const uint64_t bits = fits32 ? uint64_t(uint32_t(int32_t(value))) : uint64_t(value);
   char buffer[17];
   const auto result = std::to_chars(buffer, buffer + sizeof buffer, bits, 16);
@@ -133,7 +134,8 @@ int32_t Len(const String& text) {
     const unsigned char c = static_cast<unsigned char>(s[i]);
     size_t length = 1;
     unsigned char lowest = 0x80, highest = 0xBF;  // bounds of the 2nd byte
-    if (c >= 0xC2 && c <= 0xDF) length = 2;
+    if (c >= 0xC2 && c <= 0xDF)
+      length = 2;
     else if (c >= 0xE0 && c <= 0xEF) {
       length = 3;
       if (c == 0xE0) lowest = 0xA0;
@@ -176,7 +178,8 @@ Color RGB(int red, int green, int blue) {
 // gives black.
 Color ColorFromHex(const String& rrggbb) {
   std::string_view s = rrggbb;
-  if (!s.empty() && s[0] == '#') s.remove_prefix(1);
+  if (!s.empty() && s[0] == '#')
+    s.remove_prefix(1);
   else if (s.size() >= 2 && s[0] == '&' && (s[1] == 'h' || s[1] == 'H' || s[1] == 'c' || s[1] == 'C'))
     s.remove_prefix(2);
   if (s.size() != 6) return Color{};

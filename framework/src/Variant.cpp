@@ -36,60 +36,85 @@ bool SameNumber(int64_t i, double d) noexcept {
 
 int32_t Variant::IntegerValue() const {
   switch (GetType()) {
-    case Type::Integer: return ClampToInt32(std::get<int64_t>(v_));
-    case Type::Double: return ToInt32(std::get<double>(v_));
-    case Type::Boolean: return std::get<bool>(v_) ? 1 : 0;
-    case Type::String: return ToInt32(Val(std::get<rb::String>(v_)));
+    case Type::Integer:
+      return ClampToInt32(std::get<int64_t>(v_));
+    case Type::Double:
+      return ToInt32(std::get<double>(v_));
+    case Type::Boolean:
+      return std::get<bool>(v_) ? 1 : 0;
+    case Type::String:
+      return ToInt32(Val(std::get<rb::String>(v_)));
     case Type::Nil:
-    case Type::Object: break;
+    case Type::Object:
+      break;
   }
   return 0;
 }
 
 int64_t Variant::Int64Value() const {
   switch (GetType()) {
-    case Type::Integer: return std::get<int64_t>(v_);
-    case Type::Double: return ToInt64(std::get<double>(v_));
-    case Type::Boolean: return std::get<bool>(v_) ? 1 : 0;
-    case Type::String: return ToInt64(Val(std::get<rb::String>(v_)));
+    case Type::Integer:
+      return std::get<int64_t>(v_);
+    case Type::Double:
+      return ToInt64(std::get<double>(v_));
+    case Type::Boolean:
+      return std::get<bool>(v_) ? 1 : 0;
+    case Type::String:
+      return ToInt64(Val(std::get<rb::String>(v_)));
     case Type::Nil:
-    case Type::Object: break;
+    case Type::Object:
+      break;
   }
   return 0;
 }
 
 double Variant::DoubleValue() const {
   switch (GetType()) {
-    case Type::Integer: return double(std::get<int64_t>(v_));
-    case Type::Double: return std::get<double>(v_);
-    case Type::Boolean: return std::get<bool>(v_) ? 1.0 : 0.0;
-    case Type::String: return Val(std::get<rb::String>(v_));
+    case Type::Integer:
+      return double(std::get<int64_t>(v_));
+    case Type::Double:
+      return std::get<double>(v_);
+    case Type::Boolean:
+      return std::get<bool>(v_) ? 1.0 : 0.0;
+    case Type::String:
+      return Val(std::get<rb::String>(v_));
     case Type::Nil:
-    case Type::Object: break;
+    case Type::Object:
+      break;
   }
   return 0.0;
 }
 
 bool Variant::BooleanValue() const {
   switch (GetType()) {
-    case Type::Integer: return std::get<int64_t>(v_) != 0;
-    case Type::Double: return std::get<double>(v_) != 0.0;  // NaN counts as nonzero
-    case Type::Boolean: return std::get<bool>(v_);
-    case Type::String: return std::get<rb::String>(v_) == "True";
+    case Type::Integer:
+      return std::get<int64_t>(v_) != 0;
+    case Type::Double:
+      return std::get<double>(v_) != 0.0;  // NaN counts as nonzero
+    case Type::Boolean:
+      return std::get<bool>(v_);
+    case Type::String:
+      return std::get<rb::String>(v_) == "True";
     case Type::Nil:
-    case Type::Object: break;
+    case Type::Object:
+      break;
   }
   return false;
 }
 
 rb::String Variant::StringValue() const {
   switch (GetType()) {
-    case Type::Integer: return Str(std::get<int64_t>(v_));
-    case Type::Double: return Str(std::get<double>(v_));
-    case Type::Boolean: return std::get<bool>(v_) ? "True" : "False";
-    case Type::String: return std::get<rb::String>(v_);
+    case Type::Integer:
+      return Str(std::get<int64_t>(v_));
+    case Type::Double:
+      return Str(std::get<double>(v_));
+    case Type::Boolean:
+      return std::get<bool>(v_) ? "True" : "False";
+    case Type::String:
+      return std::get<rb::String>(v_);
     case Type::Nil:
-    case Type::Object: break;
+    case Type::Object:
+      break;
   }
   return {};
 }
@@ -104,16 +129,24 @@ Ref<Object> Variant::ObjectValue() const {
 bool operator==(const Variant& a, const Variant& b) {
   using Type = Variant::Type;
   const Type ta = a.GetType(), tb = b.GetType();
-  if (ta == Type::Integer && tb == Type::Double) return SameNumber(std::get<int64_t>(a.v_), std::get<double>(b.v_));
-  if (ta == Type::Double && tb == Type::Integer) return SameNumber(std::get<int64_t>(b.v_), std::get<double>(a.v_));
+  if (ta == Type::Integer && tb == Type::Double)
+    return SameNumber(std::get<int64_t>(a.v_), std::get<double>(b.v_));
+  if (ta == Type::Double && tb == Type::Integer)
+    return SameNumber(std::get<int64_t>(b.v_), std::get<double>(a.v_));
   if (ta != tb) return false;
   switch (ta) {
-    case Type::Nil: return true;
-    case Type::Integer: return std::get<int64_t>(a.v_) == std::get<int64_t>(b.v_);
-    case Type::Double: return std::get<double>(a.v_) == std::get<double>(b.v_);
-    case Type::Boolean: return std::get<bool>(a.v_) == std::get<bool>(b.v_);
-    case Type::String: return std::get<rb::String>(a.v_) == std::get<rb::String>(b.v_);
-    case Type::Object: return std::get<Ref<Object>>(a.v_) == std::get<Ref<Object>>(b.v_);
+    case Type::Nil:
+      return true;
+    case Type::Integer:
+      return std::get<int64_t>(a.v_) == std::get<int64_t>(b.v_);
+    case Type::Double:
+      return std::get<double>(a.v_) == std::get<double>(b.v_);
+    case Type::Boolean:
+      return std::get<bool>(a.v_) == std::get<bool>(b.v_);
+    case Type::String:
+      return std::get<rb::String>(a.v_) == std::get<rb::String>(b.v_);
+    case Type::Object:
+      return std::get<Ref<Object>>(a.v_) == std::get<Ref<Object>>(b.v_);
   }
   return false;
 }

@@ -14,7 +14,7 @@ namespace {
 namespace fs = std::filesystem;
 
 class FilesTest : public ::testing::Test {
-protected:
+ protected:
   void SetUp() override {
     const char* tmp = std::getenv("TMPDIR");
     std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/chimewick-files-XXXXXX";
@@ -24,8 +24,10 @@ protected:
   }
   void TearDown() override {
     rb::TextOutputStream::FailWritesAfterForTesting(-1);
-    if (savedConfigHome_) ::setenv("XDG_CONFIG_HOME", savedConfigHome_->c_str(), 1);
-    else ::unsetenv("XDG_CONFIG_HOME");
+    if (savedConfigHome_)
+      ::setenv("XDG_CONFIG_HOME", savedConfigHome_->c_str(), 1);
+    else
+      ::unsetenv("XDG_CONFIG_HOME");
     std::error_code ec;
     fs::permissions(root_, fs::perms::owner_all, fs::perm_options::add, ec);
     fs::remove_all(root_, ec);

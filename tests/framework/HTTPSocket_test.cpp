@@ -17,11 +17,12 @@ using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
 class HTTPSocketTest : public ::testing::Test {
-protected:
+ protected:
   void SetUp() override {
     // A proxy from the environment would stand between the client and the
     // local server.
-    for (const char* name : {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"})
+    for (const char* name :
+         {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"})
       ::unsetenv(name);
   }
 };
@@ -192,7 +193,8 @@ TEST_F(HTTPSocketTest, RandomRepliesNeverCrash) {
   LocalHttpServer server(LocalHttpServer::Garbage(""));
   if (!server.Started()) GTEST_SKIP() << "cannot listen on 127.0.0.1";
   std::mt19937 random(20261208);
-  const std::string prefixes[] = {"", "HTTP/1.0 ", "HTTP/1.1 200 OK\r\n", "HTTP/1.0 200 OK\r\nContent-Length: "};
+  const std::string prefixes[] = {"", "HTTP/1.0 ", "HTTP/1.1 200 OK\r\n",
+                                  "HTTP/1.0 200 OK\r\nContent-Length: "};
   auto socket = rb::New<rb::HTTPSocket>();
   for (int round = 0; round < 40; ++round) {
     std::string bytes = prefixes[random() % std::size(prefixes)];

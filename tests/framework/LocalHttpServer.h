@@ -30,7 +30,7 @@
 namespace chimewick_test {
 
 class LocalHttpServer {
-public:
+ public:
   enum class Script {
     FullReply,         // status line, headers, Content-Length and body; then close
     StatusOnly,        // status line and headers, no body; then close
@@ -91,7 +91,8 @@ public:
   // The bytes that FullReply and Drip send for a reply ("HTTP/1.0 200 OK\r\n"
   // ..., Content-Length always given for FullReply and Drip).
   static std::string ReplyBytes(const Reply& r, bool withBody = true) {
-    std::string bytes = "HTTP/1.0 " + std::to_string(r.status) + (r.reason.empty() ? "" : " " + r.reason) + "\r\n";
+    std::string bytes =
+        "HTTP/1.0 " + std::to_string(r.status) + (r.reason.empty() ? "" : " " + r.reason) + "\r\n";
     for (const auto& [name, value] : r.headers) bytes += name + ": " + value + "\r\n";
     if (withBody) bytes += "Content-Length: " + std::to_string(r.body.size()) + "\r\n";
     bytes += "\r\n";
@@ -176,14 +177,19 @@ public:
     listener_ = -1;
   }
 
-private:
+ private:
   static std::string DefaultReason(int status) {
     switch (status) {
-      case 200: return "OK";
-      case 302: return "Found";
-      case 404: return "Not Found";
-      case 500: return "Internal Server Error";
-      default: return "Status";
+      case 200:
+        return "OK";
+      case 302:
+        return "Found";
+      case 404:
+        return "Not Found";
+      case 500:
+        return "Internal Server Error";
+      default:
+        return "Status";
     }
   }
 
@@ -217,9 +223,15 @@ private:
     }
     const bool clientOpen = ReadRequest(connection);
     switch (reply.script) {
-      case Script::FullReply: SendAll(connection, ReplyBytes(reply)); break;
-      case Script::StatusOnly: SendAll(connection, ReplyBytes(reply, false)); break;
-      case Script::Garbage: SendAll(connection, reply.raw); break;
+      case Script::FullReply:
+        SendAll(connection, ReplyBytes(reply));
+        break;
+      case Script::StatusOnly:
+        SendAll(connection, ReplyBytes(reply, false));
+        break;
+      case Script::Garbage:
+        SendAll(connection, reply.raw);
+        break;
       case Script::StallForever:
         // Until the client gives up (end of stream) or the server stops.
         while (clientOpen && !stopping_) {
@@ -238,7 +250,8 @@ private:
         }
         break;
       }
-      case Script::CloseImmediately: break;
+      case Script::CloseImmediately:
+        break;
     }
   }
 

@@ -26,14 +26,16 @@ struct ElementCase {
 TEST(RegEx, FindsTheFirstShortestElementInAnyCaseAcrossLines) {
   const ElementCase cases[] = {
       {"plain", "<Pitch>20</Pitch>", true, "20"},
-      {"in a file", "<?xml version=\"1.0\"?>\n<chimewickprefs>\n<Pitch>-5</Pitch>\n</chimewickprefs>\n", true, "-5"},
+      {"in a file", "<?xml version=\"1.0\"?>\n<chimewickprefs>\n<Pitch>-5</Pitch>\n</chimewickprefs>\n", true,
+       "-5"},
       {"tags in any case", "<pitch>3</PITCH>", true, "3"},
       {"value over two lines", "<Pitch>Grand\r\nPiano</Pitch>", true, "Grand\r\nPiano"},
       {"shortest", "<Pitch>1</Pitch><Pitch>2</Pitch>", true, "1"},
       {"first of two", "<Pitch>7</Pitch>\n<Pitch>8</Pitch>", true, "7"},
       {"empty element is found", "<Pitch></Pitch>", true, ""},
       {"value kept literally", "<Pitch> a&b<c </Pitch>", true, " a&b<c "},
-      {"NUL and high bytes", std::string("<Pitch>\0\xff\xfe</Pitch>", 18), true, std::string("\0\xff\xfe", 3)},
+      {"NUL and high bytes", std::string("<Pitch>\0\xff\xfe</Pitch>", 18), true,
+       std::string("\0\xff\xfe", 3)},
       {"invalid UTF-8 around", "\xc3(\xff<Pitch>9</Pitch>\xed\xa0\x80", true, "9"},
       {"other key", "<Pitches>1</Pitches>", false, ""},
       {"no closing tag", "<Pitch>1", false, ""},
@@ -114,8 +116,10 @@ TEST(RegEx, RandomTextsNeverCrash) {
   for (int round = 0; round < 2000; ++round) {
     std::string text;
     for (int k = int(random() % 12); k > 0; --k) {
-      if (random() % 2) text += pieces[random() % std::size(pieces)];
-      else for (int b = int(random() % 8); b > 0; --b) text += char(random() % 256);
+      if (random() % 2)
+        text += pieces[random() % std::size(pieces)];
+      else
+        for (int b = int(random() % 8); b > 0; --b) text += char(random() % 256);
     }
     const auto match = FindElement("Pitch", text);
     if (match) {

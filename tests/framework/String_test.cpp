@@ -27,8 +27,8 @@ const CompareCase kCompareCases[] = {
     {"", "", 0},
     {"", "a", -1},
     {"abc", "ab", 1},
-    {"a", "B", -1},  // folded: 'A' < 'B' although 'a' > 'B' in bytes
-    {"_", "a", 1},   // '_' (0x5F) lies between the upper and lower letters; 'A' is 0x41
+    {"a", "B", -1},                // folded: 'A' < 'B' although 'a' > 'B' in bytes
+    {"_", "a", 1},                 // '_' (0x5F) lies between the upper and lower letters; 'A' is 0x41
     {"\xc3\x89", "\xc3\xa9", -1},  // É and é: only ASCII letters fold
     {std::string("a\0b", 3), std::string("A\0B", 3), 0},
     {std::string("a\0b", 3), "a", 1},
@@ -43,7 +43,7 @@ TEST(String, TheTextRuleIsOneRuleEverywhere) {
     EXPECT_EQ(rb::StrCompare(c.b, c.a), -c.expected);
     EXPECT_EQ(a == b, c.expected == 0);
     EXPECT_EQ(a < b, c.expected < 0);
-    EXPECT_EQ(b < a, c.expected > 0);
+    EXPECT_EQ(b<a, c.expected> 0);
     if (c.expected == 0) {
       EXPECT_EQ(rb::StringRuleHash{}(a), rb::StringRuleHash{}(b));
     }

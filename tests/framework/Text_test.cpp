@@ -28,7 +28,7 @@ TEST(Val, ReadsTheNumberAtTheStart) {
       {"5.", 5},
       {"-0.25e2", -25},
       {"1E3", 1000},
-      {"2e", 2},      // an exponent without digits is not part of the number
+      {"2e", 2},  // an exponent without digits is not part of the number
       {"2e+", 2},
       {"12abc", 12},
       {"300</Volume>", 300},
@@ -51,7 +51,10 @@ TEST(Val, ReadsTheNumberAtTheStart) {
       {"nan", 0},
       {"inf", 0},
       {"\xef\xbc\x91", 0},  // a full-width digit is no digit
-      {std::string("\0" "9", 2), 9},  // NUL counts as white space
+      {std::string("\0"
+                   "9",
+                   2),
+       9},  // NUL counts as white space
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);
@@ -134,12 +137,12 @@ TEST(Len, CountsCharactersNotBytes) {
       {"\xc3\xa9t\xc3\xa9", 3},
       {"\xe2\x82\xac", 1},
       {"\xf0\x9f\x8e\xb9", 1},
-      {"\xff", 1},                // an invalid byte counts as one
-      {"\xc3", 1},                // a cut sequence: its byte counts as one
+      {"\xff", 1},  // an invalid byte counts as one
+      {"\xc3", 1},  // a cut sequence: its byte counts as one
       {"\xe2\x82", 2},
-      {"\xc0\xaf", 2},            // overlong form: two invalid bytes
-      {"\xed\xa0\x80", 3},        // a surrogate is not a character
-      {"\xf4\x90\x80\x80", 4},    // beyond U+10FFFF
+      {"\xc0\xaf", 2},          // overlong form: two invalid bytes
+      {"\xed\xa0\x80", 3},      // a surrogate is not a character
+      {"\xf4\x90\x80\x80", 4},  // beyond U+10FFFF
       {std::string("a\0b", 3), 3},
   };
   for (const auto& [text, length] : cases) EXPECT_EQ(rb::Len(String(text)), length) << text;

@@ -28,7 +28,10 @@ void MsgBox(const String& text) {
   QMessageBox box(QMessageBox::NoIcon, QApplication::applicationDisplayName(), ToQString(text),
                   QMessageBox::Ok);
   box.setWindowModality(Qt::ApplicationModal);
-  box.exec();
+  {
+    EventLoopScope loop;
+    box.exec();
+  }
   RethrowPendingException();
 }
 

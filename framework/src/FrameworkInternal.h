@@ -24,6 +24,18 @@ void RunGuarded(const std::function<void()>& fn) noexcept;
 // Raises the exception kept by RunGuarded, if any, and forgets it.
 void RethrowPendingException();
 
+// Marks a running event loop of ours (RuntimeRun, ShowModal, MsgBox) while
+// it lives. Telling loops to end when none runs would make the next one end
+// at once, so RunGuarded and Quit only do it inside one.
+class EventLoopScope {
+public:
+  EventLoopScope();
+  ~EventLoopScope();
+  EventLoopScope(const EventLoopScope&) = delete;
+  EventLoopScope& operator=(const EventLoopScope&) = delete;
+  static bool AnyRunning() noexcept;
+};
+
 QString ToQString(const String& s);
 String FromQString(const QString& s);
 // A colour given as 0xRRGGBB (number) or "RRGGBB" (text; "#" or "&h" allowed).

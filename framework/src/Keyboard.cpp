@@ -98,7 +98,10 @@ bool Keyboard::AsyncShiftKey() {
   const KeyState& s = State();
   if (s.shiftOverride >= 0) return s.shiftOverride == 1;
   if (s.shiftTracked) return true;
-  if (QGuiApplication::instance() == nullptr) return false;
+  // Only a display server knows better than the events we saw (a Shift
+  // pressed before the application started, or while another had focus).
+  if (QGuiApplication::instance() == nullptr || QGuiApplication::platformName() != QLatin1String("xcb"))
+    return false;
   return QGuiApplication::queryKeyboardModifiers().testFlag(Qt::ShiftModifier);
 }
 

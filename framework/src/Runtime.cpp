@@ -53,16 +53,24 @@ struct RuntimeState {
   std::exception_ptr pending;  // escaped from a handler that Qt called
 };
 
+// Never destroyed: the QApplication must not go down with the other statics
+// at exit (RuntimeExit takes it down in order).
 RuntimeState& State() {
-  static RuntimeState state;
+  static RuntimeState& state = *new RuntimeState;
   return state;
 }
+
+int loopsRunning = 0;
 
 void RaiseAppEvent(const char* name) {
   if (Ref<Application> app = RuntimeApp()) app->RaiseEvent<void>(name);
 }
 
 }  // namespace
+
+EventLoopScope::EventLoopScope() { ++loopsRunning; }
+EventLoopScope::~EventLoopScope() { --loopsRunning; }
+bool EventLoopScope::AnyRunning() noexcept { return loopsRunning > 0; }
 
 void RunGuarded(const std::function<void()>& fn) noexcept {
   try {
@@ -72,7 +80,7 @@ void RunGuarded(const std::function<void()>& fn) noexcept {
     if (!s.pending) s.pending = std::current_exception();
     // Ends every running loop (modal ones too) so the exception reaches the
     // owner of the outermost loop.
-    if (QCoreApplication::instance() != nullptr) QCoreApplication::exit(s.exitCode);
+    if (EventLoopScope::AnyRunning()) QCoreApplication::exit(s.exitCode);
   }
 }
 
@@ -110,7 +118,10 @@ void RuntimeRun() {
     }
     // Starting counts as becoming active, so a hidden main window shows.
     if (!s.quitting) RaiseAppEvent("Activate");
-    if (!s.quitting) QApplication::exec();
+    if (!s.quitting) {
+      EventLoopScope loop;
+      QApplication::exec();
+    }
   }
   RethrowPendingException();
 }
@@ -148,7 +159,7 @@ void Quit(int code) {
       return;
     }
   }
-  if (s.running) QCoreApplication::exit(code);
+  if (EventLoopScope::AnyRunning()) QCoreApplication::exit(code);
 }
 
 bool IsQuitting() noexcept { return State().quitting; }

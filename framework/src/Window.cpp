@@ -17,6 +17,14 @@
 namespace rb {
 namespace {
 
+// Holds the controls; asks for the window's Width x Height.
+class ContentWidget : public QWidget {
+public:
+  using QWidget::QWidget;
+  QSize hint{300, 300};
+  QSize sizeHint() const override { return hint; }
+};
+
 // The close box asks the window; the window itself decides and hides.
 class TopWidget : public QWidget {
 public:
@@ -48,7 +56,7 @@ Window::Window() : impl_(std::make_unique<Impl>()) {
   impl_->layout = new QVBoxLayout(top);
   impl_->layout->setContentsMargins(0, 0, 0, 0);
   impl_->layout->setSpacing(0);
-  impl_->content = new QWidget(top);
+  impl_->content = new ContentWidget(top);
   impl_->content->setObjectName(QStringLiteral("rbContent"));
   impl_->layout->addWidget(impl_->content);
   impl_->content->resize(impl_->width, impl_->height);
@@ -77,6 +85,8 @@ void Window::Impl::ApplySize() {
   } else {
     content->setFixedSize(impl.width, impl.height);
   }
+  static_cast<ContentWidget*>(content)->hint = QSize(impl.width, impl.height);
+  content->updateGeometry();
   content->resize(impl.width, impl.height);
   if (impl.top) impl.top->adjustSize();
 }
@@ -226,6 +236,7 @@ void Window::ShowModal() {
   if (impl_->open) {
     QEventLoop loop;
     impl_->modalLoop = &loop;
+    EventLoopScope running;
     loop.exec();
     impl_->modalLoop = nullptr;
   }

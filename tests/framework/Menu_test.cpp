@@ -1,0 +1,112 @@
+// Menus: the menu tree on a QMenuBar, choosing items, Quit, enabling.
+#include <QAction>
+#include <QMenu>
+#include <QMenuBar>
+
+#include "GuiTestSupport.h"
+
+namespace {
+
+using rbtest::GuiTest;
+
+class MenuTest : public GuiTest {};
+
+template <class T = rb::MenuItem>
+rb::Ref<T> Item(const char* name, const char* text, const char* shortcut = "", bool autoEnable = true) {
+  auto item = rb::New<T>();
+  item->Name = name;
+  item->AutoEnable = autoEnable;
+  item->Text = text;
+  item->KeyboardShortcut = shortcut;
+  return item;
+}
+
+rb::Ref<rb::MenuBar> MakeBar() {
+  auto bar = rb::New<rb::MenuBar>();
+  bar->Append(Item("FileMenu", "&File", "", false));
+  bar->Child("FileMenu")->Append(Item<rb::QuitMenuItem>("FileQuit", "Quit", "Cmd+Q"));
+  bar->Append(Item("HelpMenu", "Help"));
+  bar->Child("HelpMenu")->Append(Item<rb::AppleMenuItem>("HelpAbout", "About"));
+  bar->Child("HelpMenu")->Append(Item("UntitledSeparator", "-"));
+  bar->Child("HelpMenu")->Append(Item("HelpSupport", "Support"));
+  return bar;
+}
+
+QAction* ActionNamed(QMenuBar* bar, const QString& text) {
+  for (QAction* action : bar->findChildren<QAction*>()) {
+    if (action->text() == text) return action;
+  }
+  return nullptr;
+}
+
+TEST_F(MenuTest, TheTreeBecomesAQtMenuBar) {
+  auto window = rb::New<rb::Window>();
+  window->SetMenuBar(MakeBar());
+  window->Construct();
+  auto* bar = window->Widget()->findChild<QMenuBar*>();
+  ASSERT_NE(bar, nullptr);
+  const QList<QAction*> menus = bar->actions();
+  ASSERT_EQ(menus.size(), 2);
+  EXPECT_EQ(menus[0]->text(), QString("&File"));
+  EXPECT_EQ(menus[1]->text(), QString("Help"));
+  QAction* quit = ActionNamed(bar, "Quit");
+  ASSERT_NE(quit, nullptr);
+  EXPECT_EQ(quit->shortcut(), QKeySequence("Ctrl+Q"));
+  const QList<QAction*> help = menus[1]->menu()->actions();
+  ASSERT_EQ(help.size(), 3);
+  EXPECT_EQ(help[0]->text(), QString("About"));
+  EXPECT_TRUE(help[1]->isSeparator());
+  EXPECT_EQ(help[2]->text(), QString("Support"));
+  EXPECT_EQ(window->GetMenuBar()->Child("HelpMenu")->Item(2)->Name.Bytes(), "HelpSupport");
+  EXPECT_FALSE(window->GetMenuBar()->Child("HelpMenu")->Item(3));
+  EXPECT_FALSE(window->GetMenuBar()->Child("Nothing"));
+}
+
+TEST_F(MenuTest, ChoosingAnItemRunsTheWindowsHandlerByName) {
+  auto window = rb::New<rb::Window>();
+  window->SetMenuBar(MakeBar());
+  int supports = 0;
+  window->SetHandler<void()>("AddMenuHandlers", [&] {
+    window->AddMenuHandler("HelpSupport", [&] {
+      ++supports;
+      return true;
+    });
+  });
+  window->Construct();
+  auto* bar = window->Widget()->findChild<QMenuBar*>();
+  ActionNamed(bar, "Support")->trigger();
+  EXPECT_EQ(supports, 1);
+  EXPECT_TRUE(window->ChooseMenuItem("HelpSupport"));
+  EXPECT_EQ(supports, 2);
+  EXPECT_FALSE(window->ChooseMenuItem("HelpAbout"));
+}
+
+TEST_F(MenuTest, AutoEnableFollowsTheHandlersAndQuitIsAlwaysOn) {
+  auto window = rb::New<rb::Window>();
+  window->SetMenuBar(MakeBar());
+  window->SetHandler<void()>("AddMenuHandlers", [&] { window->AddMenuHandler("HelpSupport", [] { return true; }); });
+  window->Construct();
+  auto* bar = window->Widget()->findChild<QMenuBar*>();
+  EXPECT_TRUE(ActionNamed(bar, "Support")->isEnabled());
+  EXPECT_FALSE(ActionNamed(bar, "About")->isEnabled());
+  EXPECT_TRUE(ActionNamed(bar, "Quit")->isEnabled());
+  EXPECT_TRUE(bar->actions()[0]->isEnabled());  // a menu title stays enabled
+}
+
+TEST_F(MenuTest, QuitItemWithoutAHandlerQuits) {
+  auto window = rb::New<rb::Window>();
+  window->SetMenuBar(MakeBar());
+  std::vector<std::string> log;
+  window->SetHandler<bool(bool)>("CancelClose", [&](bool quitting) {
+    log.push_back(quitting ? "CancelClose(true)" : "CancelClose(false)");
+    return false;
+  });
+  window->SetHandler<void()>("Close", [&] { log.push_back("Close"); });
+  window->Construct();
+  ActionNamed(window->Widget()->findChild<QMenuBar*>(), "Quit")->trigger();
+  EXPECT_TRUE(rb::IsQuitting());
+  EXPECT_EQ(log, (std::vector<std::string>{"CancelClose(true)", "Close"}));
+  rb::RuntimeRun();  // returns at once and ends the quit
+}
+
+}  // namespace

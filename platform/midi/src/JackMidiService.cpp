@@ -15,6 +15,7 @@
 #include <mutex>
 #include <thread>
 
+#include "DebugMessage.h"
 #include "MidiService.h"
 
 namespace chimewick::midi {
@@ -255,9 +256,16 @@ public:
       inputs_[size_t(index)].source = source;
       input = inputs_[size_t(index)].port;
     }
-    const int err = jack_connect(client_->jack(), sourceName.c_str(), jack_port_name(input));
-    if (err == 0 || err == EEXIST) return kStatusOk;
-    return err > 0 ? -err : err;
+    // A client that has just registered its port may not be active yet, and
+    // JACK refuses connections to inactive clients: give it a moment.
+    int err = 0;
+    for (int attempt = 0; attempt < 20; ++attempt) {
+      err = jack_connect(client_->jack(), sourceName.c_str(), jack_port_name(input));
+      if (err == 0 || err == EEXIST) return kStatusOk;
+      if (jack_port_by_name(client_->jack(), sourceName.c_str()) == nullptr) return kStatusNoSuchSource;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return err > 0 ? -err : (err < 0 ? err : -EIO);
   }
 
   // A source port went away. JACK's notification thread; the reader thread
@@ -375,6 +383,13 @@ void JackClient::portRegistration(jack_port_id_t id, int registered, void* arg) 
 }  // namespace
 
 std::shared_ptr<ServiceClient> openJackClient(const std::string& name, ClientListener& listener, int32_t& status) {
+  // JACK's own messages (a server that is not running, for one) go to our
+  // trace output; the status tells the caller what happened.
+  static std::once_flag quiet;
+  std::call_once(quiet, [] {
+    jack_set_error_function([](const char* text) { DebugMessageZel(rb::String("JACK: ") + text); });
+    jack_set_info_function([](const char* text) { DebugMessageZel(rb::String("JACK: ") + text); });
+  });
   return JackClient::make(name, listener, status);
 }
 

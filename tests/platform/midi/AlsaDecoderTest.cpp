@@ -1,0 +1,245 @@
+// The ALSA backend's pure parts against constructed sequencer events: no
+// sequencer device is needed.
+#include "AlsaEventDecoder.h"
+
+#include <gtest/gtest.h>
+
+#include "TestCaseName.h"
+
+#include <cctype>
+#include <random>
+#include <string>
+#include <vector>
+
+using namespace chimewick::midi;
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+std::vector<Bytes> packetsOf(const PacketData& data) {
+  std::vector<Bytes> packets;
+  for (size_t i = 0; i < data.count(); ++i) packets.emplace_back(data.packet(i).begin(), data.packet(i).end());
+  return packets;
+}
+
+snd_seq_event_t eventOf(snd_seq_event_type_t type) {
+  snd_seq_event_t ev;
+  snd_seq_ev_clear(&ev);
+  ev.type = type;
+  return ev;
+}
+
+struct DecodeCase {
+  const char* behaviour;
+  snd_seq_event_t event;
+  std::vector<Bytes> packets;
+};
+
+std::vector<DecodeCase> decodeCases() {
+  std::vector<DecodeCase> cases;
+  auto add = [&](const char* behaviour, snd_seq_event_t ev, std::vector<Bytes> packets) {
+    cases.push_back({behaviour, ev, std::move(packets)});
+  };
+  snd_seq_event_t ev = eventOf(SND_SEQ_EVENT_NOTEON);
+  snd_seq_ev_set_noteon(&ev, 3, 60, 100);
+  add("note on", ev, {{0x93, 60, 100}});
+  snd_seq_ev_set_noteon(&ev, 0, 61, 0);
+  add("note on with velocity 0 stays as it came", ev, {{0x90, 61, 0}});
+  ev = eventOf(SND_SEQ_EVENT_NOTEOFF);
+  snd_seq_ev_set_noteoff(&ev, 15, 62, 64);
+  add("note off", ev, {{0x8F, 62, 64}});
+  ev = eventOf(SND_SEQ_EVENT_KEYPRESS);
+  snd_seq_ev_set_keypress(&ev, 1, 63, 20);
+  add("polyphonic pressure", ev, {{0xA1, 63, 20}});
+  ev = eventOf(SND_SEQ_EVENT_CONTROLLER);
+  snd_seq_ev_set_controller(&ev, 2, 7, 80);
+  add("controller", ev, {{0xB2, 7, 80}});
+  ev = eventOf(SND_SEQ_EVENT_PGMCHANGE);
+  snd_seq_ev_set_pgmchange(&ev, 4, 19);
+  add("program change", ev, {{0xC4, 19}});
+  ev = eventOf(SND_SEQ_EVENT_CHANPRESS);
+  snd_seq_ev_set_chanpress(&ev, 5, 33);
+  add("channel pressure", ev, {{0xD5, 33}});
+  ev = eventOf(SND_SEQ_EVENT_PITCHBEND);
+  snd_seq_ev_set_pitchbend(&ev, 6, 0);
+  add("pitch bend centre", ev, {{0xE6, 0x00, 0x40}});
+  snd_seq_ev_set_pitchbend(&ev, 6, -8192);
+  add("pitch bend bottom", ev, {{0xE6, 0x00, 0x00}});
+  snd_seq_ev_set_pitchbend(&ev, 6, 8191);
+  add("pitch bend top", ev, {{0xE6, 0x7F, 0x7F}});
+  ev = eventOf(SND_SEQ_EVENT_CONTROL14);
+  ev.data.control.channel = 0;
+  ev.data.control.param = 1;
+  ev.data.control.value = (5 << 7) | 9;
+  add("14-bit controller becomes two packets", ev, {{0xB0, 1, 5}, {0xB0, 33, 9}});
+  ev = eventOf(SND_SEQ_EVENT_SONGPOS);
+  ev.data.control.value = (3 << 7) | 2;
+  add("song position", ev, {{0xF2, 2, 3}});
+  ev = eventOf(SND_SEQ_EVENT_SONGSEL);
+  ev.data.control.value = 7;
+  add("song select", ev, {{0xF3, 7}});
+  ev = eventOf(SND_SEQ_EVENT_TUNE_REQUEST);
+  add("tune request", ev, {{0xF6}});
+  const std::pair<snd_seq_event_type_t, uint8_t> realTime[] = {
+      {SND_SEQ_EVENT_CLOCK, 0xF8}, {SND_SEQ_EVENT_START, 0xFA}, {SND_SEQ_EVENT_CONTINUE, 0xFB},
+      {SND_SEQ_EVENT_STOP, 0xFC},  {SND_SEQ_EVENT_SENSING, 0xFE}, {SND_SEQ_EVENT_RESET, 0xFF}};
+  for (const auto& [type, byte] : realTime) add("real time", eventOf(type), {{byte}});
+  return cases;
+}
+
+TEST(AlsaEventDecoder, EveryMessageKindDecodesToItsBytes) {
+  auto decoder = AlsaEventDecoder::make();
+  ASSERT_TRUE(decoder);
+  for (const DecodeCase& c : decodeCases()) {
+    PacketData out;
+    EXPECT_TRUE(decoder->decode(c.event, out)) << c.behaviour;
+    EXPECT_EQ(packetsOf(out), c.packets) << c.behaviour;
+  }
+}
+
+TEST(AlsaEventDecoder, EveryPacketStartsWithItsOwnStatus) {
+  // The same status twice in a row must not be left out (running status).
+  auto decoder = AlsaEventDecoder::make();
+  snd_seq_event_t ev = eventOf(SND_SEQ_EVENT_NOTEON);
+  snd_seq_ev_set_noteon(&ev, 0, 60, 1);
+  PacketData out;
+  decoder->decode(ev, out);
+  decoder->decode(ev, out);
+  EXPECT_EQ(packetsOf(out), (std::vector<Bytes>{{0x90, 60, 1}, {0x90, 60, 1}}));
+}
+
+TEST(AlsaEventDecoder, SystemExclusiveComesThroughWhole) {
+  auto decoder = AlsaEventDecoder::make();
+  Bytes sysex(64 * 1024);
+  for (size_t i = 0; i < sysex.size(); ++i) sysex[i] = uint8_t(i % 128);
+  sysex.front() = 0xF0;
+  sysex.back() = 0xF7;
+  snd_seq_event_t ev = eventOf(SND_SEQ_EVENT_SYSEX);
+  snd_seq_ev_set_sysex(&ev, unsigned(sysex.size()), sysex.data());
+  PacketData out;
+  ASSERT_TRUE(decoder->decode(ev, out));
+  EXPECT_EQ(packetsOf(out), std::vector<Bytes>{sysex});
+}
+
+TEST(AlsaEventDecoder, EventsWithoutMidiGiveNothing) {
+  auto decoder = AlsaEventDecoder::make();
+  snd_seq_event_t sysexWithoutData = eventOf(SND_SEQ_EVENT_SYSEX);
+  snd_seq_ev_set_sysex(&sysexWithoutData, 0, nullptr);
+  for (const snd_seq_event_t& ev : {eventOf(SND_SEQ_EVENT_PORT_START), eventOf(SND_SEQ_EVENT_CLIENT_EXIT),
+                                    eventOf(SND_SEQ_EVENT_ECHO), sysexWithoutData}) {
+    PacketData out;
+    EXPECT_FALSE(decoder->decode(ev, out));
+    EXPECT_TRUE(out.empty());
+  }
+}
+
+TEST(AlsaEventDecoder, RandomEventsNeverOverrun) {
+  auto decoder = AlsaEventDecoder::make();
+  std::mt19937 random(7);
+  for (int round = 0; round < 5000; ++round) {
+    snd_seq_event_t ev = eventOf(snd_seq_event_type_t(random() % 256));
+    ev.data.raw32.d[0] = uint32_t(random());
+    ev.data.raw32.d[1] = uint32_t(random());
+    ev.data.raw32.d[2] = uint32_t(random());
+    if (ev.type == SND_SEQ_EVENT_SYSEX || snd_seq_ev_is_variable_type(&ev)) continue;  // would point anywhere
+    PacketData out;
+    decoder->decode(ev, out);
+    for (size_t i = 0; i < out.count(); ++i) EXPECT_LE(out.packet(i).size(), 3u);
+  }
+}
+
+struct FilterCase {
+  const char* behaviour;
+  AlsaPortFacts port;
+  bool isSource;
+};
+
+class AlsaSourceFilter : public ::testing::TestWithParam<FilterCase> {};
+
+
+constexpr unsigned kReadable = SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ;
+constexpr unsigned kMidi = SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_HARDWARE;
+
+TEST_P(AlsaSourceFilter, TakesReadableSubscribableMidiPortsOfOthers) {
+  const int ours[] = {129, 130};
+  EXPECT_EQ(isAlsaSource(GetParam().port, ours), GetParam().isSource) << GetParam().behaviour;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ports, AlsaSourceFilter,
+    ::testing::Values(FilterCase{"a keyboard", {24, 0, kReadable | SND_SEQ_PORT_CAP_DUPLEX, kMidi}, true},
+                      FilterCase{"a software source", {128, 0, kReadable, SND_SEQ_PORT_TYPE_APPLICATION}, true},
+                      FilterCase{"the system client", {0, 1, kReadable, kMidi}, false},
+                      FilterCase{"our own client", {129, 0, kReadable, kMidi}, false},
+                      FilterCase{"our port's client", {130, 0, kReadable, kMidi}, false},
+                      FilterCase{"not subscribable", {24, 0, SND_SEQ_PORT_CAP_READ, kMidi}, false},
+                      FilterCase{"write only", {24, 0, SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE, kMidi},
+                                 false},
+                      FilterCase{"hidden", {24, 0, kReadable | SND_SEQ_PORT_CAP_NO_EXPORT, kMidi}, false},
+                      FilterCase{"not MIDI", {24, 0, kReadable, SND_SEQ_PORT_TYPE_SYNTH}, false}),
+    [](const auto& info) { return midiTestCaseName(info.param.behaviour); });
+
+// Records what the input handler passes on.
+struct RecordingReceiver : InputReceiver {
+  void received(int32_t source, PacketData&& packets) override {
+    for (auto& p : packetsOf(packets)) log.push_back({source, p});
+  }
+  void sourceGone(int32_t source) override { gone.push_back(source); }
+  std::vector<std::pair<int32_t, Bytes>> log;
+  std::vector<int32_t> gone;
+};
+
+snd_seq_event_t noteFrom(int client, int port, uint8_t key) {
+  snd_seq_event_t ev = eventOf(SND_SEQ_EVENT_NOTEON);
+  snd_seq_ev_set_noteon(&ev, 0, key, 90);
+  ev.source.client = uint8_t(client);
+  ev.source.port = uint8_t(port);
+  return ev;
+}
+
+snd_seq_event_t addressEvent(snd_seq_event_type_t type, int client, int port) {
+  snd_seq_event_t ev = eventOf(type);
+  ev.data.addr.client = uint8_t(client);
+  ev.data.addr.port = uint8_t(port);
+  return ev;
+}
+
+TEST(AlsaInputHandler, PassesOnOnlyConnectedSources) {
+  RecordingReceiver receiver;
+  AlsaInputHandler handler(AlsaEventDecoder::make(), receiver, 130);
+  handler.connected(alsaHandle(24, 0));
+  handler.handle(noteFrom(24, 0, 60));
+  handler.handle(noteFrom(25, 0, 61));
+  ASSERT_EQ(receiver.log.size(), 1u);
+  EXPECT_EQ(receiver.log[0].first, alsaHandle(24, 0));
+  EXPECT_EQ(receiver.log[0].second, (Bytes{0x90, 60, 90}));
+}
+
+TEST(AlsaInputHandler, ConnectedSourceLeavingIsReportedOnce) {
+  RecordingReceiver receiver;
+  AlsaInputHandler handler(AlsaEventDecoder::make(), receiver, 130);
+  handler.connected(alsaHandle(24, 0));
+  handler.connected(alsaHandle(24, 1));
+  handler.connected(alsaHandle(28, 0));
+  handler.connected(alsaHandle(32, 0));
+  handler.handle(addressEvent(SND_SEQ_EVENT_PORT_EXIT, 28, 0));
+  handler.handle(addressEvent(SND_SEQ_EVENT_PORT_EXIT, 28, 0));
+  handler.handle(addressEvent(SND_SEQ_EVENT_PORT_EXIT, 40, 0));  // never connected
+  handler.handle(addressEvent(SND_SEQ_EVENT_CLIENT_EXIT, 24, 0));
+
+  snd_seq_event_t elsewhere = eventOf(SND_SEQ_EVENT_PORT_UNSUBSCRIBED);
+  elsewhere.data.connect.sender = {32, 0};
+  elsewhere.data.connect.dest = {99, 0};  // someone else's subscription ended
+  handler.handle(elsewhere);
+  snd_seq_event_t ours = elsewhere;
+  ours.data.connect.dest = {130, 0};
+  handler.handle(ours);
+
+  EXPECT_EQ(receiver.gone, (std::vector<int32_t>{alsaHandle(28, 0), alsaHandle(24, 0), alsaHandle(24, 1),
+                                                 alsaHandle(32, 0)}));
+  handler.handle(noteFrom(24, 0, 60));
+  EXPECT_TRUE(receiver.log.empty()) << "nothing from a source after it went";
+}
+
+}  // namespace

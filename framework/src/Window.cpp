@@ -222,7 +222,8 @@ void Window::Show() {
   top->adjustSize();
   impl_->PlaceOnScreen();
   top->show();
-  top->raise();
+  // The offscreen platform has no stacking (and says so on every raise).
+  if (QGuiApplication::platformName() != QLatin1String("offscreen")) top->raise();
   top->activateWindow();
   RefreshMenuEnabling();
 }

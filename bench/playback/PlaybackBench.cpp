@@ -1,0 +1,83 @@
+// Figures for the playback plug-in as the program uses it: the installed
+// bundle loaded by a plain host, members called through the bound entries of
+// its class record, the graph playing on the null output.
+#include <benchmark/benchmark.h>
+
+#include <cstdlib>
+
+#include "TestHost.h"
+
+namespace {
+
+struct Loaded {
+  std::unique_ptr<PluginBundle> bundle;
+  std::unique_ptr<TestHost> host;
+};
+
+Loaded& installedBundle() {
+  static Loaded loaded = [] {
+    setenv("CHIMEWICK_AUDIO_OUTPUT", "null", 0);
+    Loaded l;
+    l.bundle = PluginBundle::load(PLAYBACK_BUNDLE, false);
+    l.host = std::make_unique<TestHost>();
+    l.bundle->callMain(*l.host);
+    return l;
+  }();
+  return loaded;
+}
+
+using SendMidiEventFn = void (*)(void*, int32_t, int32_t, int32_t, int32_t);
+using PlaybackReadProcFn = void (*)(void*, const void*);
+
+void SendMidiEvent(benchmark::State& state) {
+  Loaded& loaded = installedBundle();
+  PlaybackObject object(*loaded.host);
+  if (!object.init()) {
+    state.SkipWithError("Init failed");
+    return;
+  }
+  auto send = reinterpret_cast<SendMidiEventFn>(
+      loaded.host
+          ->method("SendMidiEvent(Status as integer, Data1 as integer, Data2 as integer, OffsetSampleFrame as integer)")
+          ->function);
+  int note = 0;
+  for (auto _ : state) {
+    send(object.pointer(), 0x90, 40 + note, 100, 0);
+    send(object.pointer(), 0x80, 40 + note, 0, 0);
+    note = (note + 1) % 40;
+  }
+  state.SetItemsProcessed(state.iterations() * 2);
+  state.counters["ns_per_call"] =
+      benchmark::Counter(double(state.iterations()) * 2, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(SendMidiEvent);
+
+void PlaybackReadProcThreeMessages(benchmark::State& state) {
+  Loaded& loaded = installedBundle();
+  PlaybackObject object(*loaded.host);
+  if (!object.init()) {
+    state.SkipWithError("Init failed");
+    return;
+  }
+  auto read = reinterpret_cast<PlaybackReadProcFn>(object.callback());
+  const std::vector<uint8_t> list = PacketList({{0xB0, 0x07, 0x64}, {0x90, 0x3C, 0x64, 0xF8}, {0x80, 0x3C, 0x00}});
+  for (auto _ : state) read(object.pointer(), list.data());
+  state.SetItemsProcessed(state.iterations() * 3);
+}
+BENCHMARK(PlaybackReadProcThreeMessages);
+
+void Init(benchmark::State& state) {
+  Loaded& loaded = installedBundle();
+  PlaybackObject object(*loaded.host);
+  for (auto _ : state) {
+    if (!object.init()) {
+      state.SkipWithError("Init failed");
+      return;
+    }
+  }
+}
+BENCHMARK(Init)->Unit(benchmark::kMillisecond)->Iterations(10);
+
+}  // namespace
+
+BENCHMARK_MAIN();

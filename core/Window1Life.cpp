@@ -1,5 +1,7 @@
 // The main window's life: start-up of the whole core when it opens, hiding
 // on the close box, and writing the preferences when the application quits.
+#include <utility>
+
 #include "MyMidiClientZel.h"
 #include "Window1.h"
 #include "rb/Containers.h"
@@ -87,7 +89,9 @@ bool Window1::Event_CancelClose(bool appQuitting) {
 
 void Window1::Event_Close() {
   closeMidiClient();
-  if (startupFinished_) SavePreferences();
+  // Written once, however many closes a quit raises; never after a start-up
+  // that stopped before reading them.
+  if (std::exchange(startupFinished_, false)) SavePreferences();
   rb::Quit(0);
 }
 

@@ -79,9 +79,11 @@ OSStatus Graph::makeUnit(Node& node) {
 
 void Graph::dropUnit(Node& node) {
   if (!node.unit) return;
+  // Unregistered first, so that calls from other threads find nothing from
+  // here on; one already under way holds the unit until it returns.
+  Registry::instance().removeUnit(node.handle);
   if (OutputUnit* output = node.unit->asOutput()) output->close();
   node.unit->uninitialize();
-  Registry::instance().removeUnit(node.handle);
   node.unit.reset();
   node.handle = 0;
 }

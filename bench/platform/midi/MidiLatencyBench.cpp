@@ -1,6 +1,9 @@
 // Latency from a virtual source's send to the port's Read handler, over
 // 10,000 messages: once with the event loop idle, once while the event loop
 // is blocked for 500 ms (as by a modal box). Prints p50, p99 and maximum.
+#include <pthread.h>
+#include <sched.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -26,12 +29,23 @@ struct Timings {
   std::atomic<int> received{0};
 };
 
+// True when the calling thread runs with a real-time policy.
+bool realTime() {
+  int policy = 0;
+  sched_param param{};
+  pthread_getschedparam(pthread_self(), &policy, &param);
+  return policy == SCHED_FIFO || policy == SCHED_RR;
+}
+
+std::atomic<bool> readerRealTime{false};
+
 class TimingPort : public MidiPortZel {
 public:
   explicit TimingPort(Timings& timings) {
     SetHandler<void(rb::Ref<MidiEndpointZel>, rb::Ref<MidiPacketListZel>)>(
         "Read", [&timings](rb::Ref<MidiEndpointZel>, rb::Ref<MidiPacketListZel> packets) {
           const auto now = Clock::now();
+          if (!readerRealTime.load(std::memory_order_relaxed)) readerRealTime.store(realTime());
           for (int32_t i = 0; i < packets->Count(); ++i) {
             rb::Ref<rb::MemoryBlock> m = packets->Item(i)->DataMemory();
             if (m->Size() < 3) continue;
@@ -45,8 +59,14 @@ public:
   }
 };
 
-// Sends kMessages, 50 us apart, each carrying its index.
+// Sends kMessages, 50 us apart, each carrying its index. The sender stands
+// for the driver that hands MIDI over: like the reader, it runs real-time
+// where allowed, so that a busy machine does not preempt it between taking
+// the time and sending.
 void sendAll(int32_t source, Timings& timings) {
+  sched_param param{};
+  param.sched_priority = sched_get_priority_min(SCHED_FIFO) + 9;
+  pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
   auto next = Clock::now();
   for (int i = 0; i < kMessages; ++i) {
     while (Clock::now() < next) {
@@ -112,5 +132,6 @@ int main(int argc, char** argv) {
   std::printf("MIDI send to Read latency, %d messages 50 us apart (virtual service, reader thread)\n", kMessages);
   run("event loop idle:", false);
   run("event loop blocked for 500 ms:", true);
+  std::printf("MIDI input thread real-time priority: %s\n", readerRealTime.load() ? "yes" : "no (not permitted)");
   return rb::RuntimeExit();
 }

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "AlsaEventDecoder.h"
+#include "InputThreadPriority.h"
 #include "MidiService.h"
 
 namespace chimewick::midi {
@@ -136,7 +137,10 @@ private:
         own_(std::move(own)),
         handler_(std::move(decoder), receiver, client_) {
     own_->add(client_);
-    reader_ = std::thread([this] { readEvents(seq_.get(), stop_, [this](const snd_seq_event_t& ev) { handler_.handle(ev); }); });
+    reader_ = std::thread([this] {
+      raiseInputThreadPriority();
+      readEvents(seq_.get(), stop_, [this](const snd_seq_event_t& ev) { handler_.handle(ev); });
+    });
   }
 
   SeqHandle seq_;

@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "DebugMessage.h"
+#include "InputThreadPriority.h"
 #include "MidiService.h"
 
 namespace chimewick::midi {
@@ -215,7 +216,10 @@ public:
     }
     if (addInput(status) < 0) return false;
     client_->addPort(this);
-    reader_ = std::thread([this] { readLoop(); });
+    reader_ = std::thread([this] {
+      raiseInputThreadPriority();
+      readLoop();
+    });
     status = kStatusOk;
     return true;
   }

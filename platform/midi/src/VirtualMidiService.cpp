@@ -10,6 +10,7 @@
 #include <thread>
 #include <unordered_map>
 
+#include "InputThreadPriority.h"
 #include "MidiService.h"
 #include "VirtualMidi.h"
 
@@ -37,23 +38,36 @@ struct PortCore {
   }
 
   void enqueue(Delivery&& d) {
+    bool wake = false;
     {
       std::lock_guard lock(queueMutex);
       queue.push_back(std::move(d));
+      pending.store(true, std::memory_order_release);
+      wake = readerSleeping;
     }
-    queueReady.notify_one();
+    // A spinning reader sees the flag; only a sleeping one needs the wake-up.
+    if (wake) queueReady.notify_one();
   }
 
-  // The reader thread: waits with a bounded time-out so the stop flag is
-  // seen promptly.
+  // The reader thread: after each batch it watches the queue for a short
+  // while (MIDI comes in bursts), then sleeps with a bounded time-out so the
+  // stop flag is seen promptly.
   void readLoop() {
+    raiseInputThreadPriority();
     std::deque<Delivery> batch;
     while (!stop.load(std::memory_order_acquire)) {
+      const auto spinUntil = std::chrono::steady_clock::now() + kSpin;
+      while (!pending.load(std::memory_order_acquire) && !stop.load(std::memory_order_acquire) &&
+             std::chrono::steady_clock::now() < spinUntil) {
+      }
       {
         std::unique_lock lock(queueMutex);
+        readerSleeping = true;
         queueReady.wait_for(lock, std::chrono::milliseconds(50),
                             [&] { return !queue.empty() || stop.load(std::memory_order_acquire); });
+        readerSleeping = false;
         batch.swap(queue);
+        pending.store(false, std::memory_order_relaxed);
       }
       for (auto& d : batch) {
         if (stop.load(std::memory_order_acquire)) break;
@@ -72,7 +86,7 @@ struct PortCore {
       std::lock_guard lock(queueMutex);
       stop.store(true, std::memory_order_release);
     }
-    queueReady.notify_one();
+    queueReady.notify_all();
   }
 
   InputReceiver& receiver;
@@ -81,7 +95,10 @@ struct PortCore {
   std::mutex queueMutex;
   std::condition_variable queueReady;
   std::deque<Delivery> queue;
+  bool readerSleeping = false;  // guarded by queueMutex
+  std::atomic<bool> pending{false};
   std::atomic<bool> stop{false};
+  static constexpr auto kSpin = std::chrono::microseconds(200);
 };
 
 struct VirtualSource {

@@ -171,7 +171,10 @@ void RectControl::SetProperty(const String& name, const Variant& value) {
   else if (name == "Visible") SetVisible(value.BooleanValue());
   else if (name == "Enabled") SetEnabled(value.BooleanValue());
   else if (name == "HelpTag") SetHelpTag(value.StringValue());
-  else if (impl_->widget) ApplyFontProperty(*impl_->widget, name, value);
+  else if (name == "AcceptFocus" && impl_->widget) {
+    // A control that takes no focus leaves the keys where they were.
+    impl_->widget->setFocusPolicy(value.BooleanValue() ? Qt::StrongFocus : Qt::NoFocus);
+  } else if (impl_->widget) ApplyFontProperty(*impl_->widget, name, value);
 }
 
 Variant RectControl::Property(const String& name) const {

@@ -254,6 +254,8 @@ TEST_F(ControlsTest, CommonPropertiesReadBackAndUnknownOnesAreKept) {
   EXPECT_TRUE(label->Property("NeverSet").IsNil());
   label->SetEnabled(false);
   EXPECT_FALSE(label->Widget()->isEnabled());
+  auto button = Add<rb::BevelButton>("Preset", {{"AcceptFocus", false}}, 2);
+  EXPECT_EQ(button->Widget()->focusPolicy(), Qt::NoFocus);
 }
 
 TEST_F(ControlsTest, ColoursAreTakenAsNumbersAndAsHexText) {

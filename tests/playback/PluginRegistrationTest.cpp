@@ -26,8 +26,9 @@ const char* const kDeclarations[] = {
 // A freshly loaded bundle (its own copy) registered with a host of the given
 // kind.
 struct FreshLoad {
-  explicit FreshLoad(HostConfig config, const std::string& path = BundlePath(AudioKind::Fake))
-      : host(config), bundle(PluginBundle::load(path, true)) {
+  explicit FreshLoad(HostConfig config, const std::string& path = BundlePath(AudioKind::Fake),
+                     bool privateCopy = true)
+      : host(config), bundle(PluginBundle::load(path, privateCopy)) {
     bundle->callMain(host);
   }
   TestHost host;
@@ -113,6 +114,8 @@ struct HostVersionCase {
   std::optional<double> version;
   bool old;
 };
+
+void PrintTo(const HostVersionCase& c, std::ostream* out) { *out << c.name; }
 
 class HostVersion : public testing::TestWithParam<HostVersionCase> {};
 
@@ -231,7 +234,7 @@ TEST(PluginBundleExports, TheInstalledBundleExportsOnlyREALPluginMain) {
   const std::string path = PLAYBACK_BUNDLE;
   if (path.empty()) GTEST_SKIP() << "the audio layer's library is not built yet";
   EXPECT_NE(path.find("/plugins/PlaybackPlugin.so"), std::string::npos) << path;
-  FreshLoad load({}, path);
+  FreshLoad load({}, path, false);
   EXPECT_NE(load.bundle->symbol("REALPluginMain"), nullptr);
   for (const char* hidden : {"PlaybackReadProc", "BuildHostString", "RegisterClassDefinition", "TeardownGraph",
                              "NewAUGraph", "MusicDeviceMIDIEvent", "AudioSetEventTap"})

@@ -128,7 +128,9 @@ std::unique_ptr<PluginBundle> PluginBundle::load(const std::string& path, bool p
     loadPath = pattern + "/" + std::filesystem::path(path).filename().string();
     std::filesystem::copy_file(path, loadPath);
   }
-  bundle->handle_ = dlopen(loadPath.c_str(), RTLD_NOW | RTLD_LOCAL);
+  // A shared bundle stays mapped to the end: the libraries the audio layer
+  // pulls in keep allocations that only count as leaks once unmapped.
+  bundle->handle_ = dlopen(loadPath.c_str(), RTLD_NOW | RTLD_LOCAL | (privateCopy ? 0 : RTLD_NODELETE));
   if (bundle->handle_ == nullptr) throw std::runtime_error(std::string("dlopen: ") + dlerror());
   return bundle;
 }

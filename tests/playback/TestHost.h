@@ -82,7 +82,8 @@ struct AudioSeams {
 
 // One dlopen'd bundle. A private copy gets its own process-wide state (the
 // plug-in's cached host functions and its record), so each test of the
-// registration starts from a freshly loaded bundle.
+// registration starts from a freshly loaded bundle; it is unloaded again.
+// Without a copy the bundle stays loaded to the end of the process.
 class PluginBundle {
  public:
   static std::unique_ptr<PluginBundle> load(const std::string& path, bool privateCopy);

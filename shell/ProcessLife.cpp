@@ -1,0 +1,95 @@
+#include "ProcessLife.h"
+
+#include "Chimewick.h"
+#include "FileTypes.h"
+#include "MenuBar1.h"
+#include "MenuCommands.h"
+#include "PlaybackEntrypoints.h"
+#include "ProjectPictures.h"
+#include "Resources.h"
+#include "Window1.h"
+#include "rb/PluginHost.h"
+#include "rb/Runtime.h"
+
+namespace {
+
+std::function<void(std::string_view)> observer;
+
+void Step(std::string_view name) {
+  if (observer) observer(name);
+}
+
+}  // namespace
+
+void SetProcessLifeObserverForTesting(std::function<void(std::string_view)> o) { observer = std::move(o); }
+
+rb::Ref<FileTypesSet>& FileTypes() {
+  static rb::Ref<FileTypesSet> set;
+  return set;
+}
+
+void _InitFileTypes() {
+  Step("_InitFileTypes");
+  auto set = rb::New<FileTypesSet>();
+  set->Text = rb::New<FileType>();
+  set->Text->Name = "text";
+  set->Text->Extensions = "";
+  set->Text->MacType = "TEXT";
+  FileTypes() = set;
+}
+
+void _NewAppInstance() {
+  Step("_NewAppInstance");
+  auto app = rb::New<Chimewick>();
+  app->SetMenuBar(MenuBar1Accessor());
+  rb::RuntimeRegisterAppObject(app);
+}
+
+void _ApplicationAddMenuHandlers() {
+  // Every menu command is the main window's; the application binds none.
+  Step("_ApplicationAddMenuHandlers");
+  InstallMainWindowMenus();
+}
+
+void _MakeDefaultView() {
+  Step("_MakeDefaultView");
+  Window1Accessor();  // the window lives on as the framework's implicit instance
+}
+
+void _Main() {
+  try {
+    Step("RuntimeInitExternalClasses");
+    rb::LoadPlugins(rb::DefaultPluginFolder());
+    Step("_InitPluginEntrypoints");
+    _InitPluginEntrypoints();
+    _InitFileTypes();
+    _NewAppInstance();
+    _ApplicationAddMenuHandlers();
+    _MakeDefaultView();
+    Step("RuntimeRun");
+    rb::RuntimeRun();
+  } catch (const std::exception& e) {
+    rb::RuntimeUnhandledException(e);
+  }
+}
+
+void Finalise() {
+  Step("ambersolid48kb");
+  Step("mask48");
+  ReleaseProjectPictures();
+  Step("implicit windows");
+  Step("windows");
+  rb::ReleaseWindowLists();
+  Step("FileTypes");
+  FileTypes().reset();
+  Step("MenuBar1");
+  ReleaseMenuBar1();
+}
+
+int ChimewickMain(int argc, char** argv) {
+  rb::RuntimeInit(argc, argv);
+  chimewick::InitResources();
+  _Main();
+  Finalise();
+  return rb::RuntimeExit();
+}

@@ -1,0 +1,3 @@
+#include "ProcessLife.h"
+
+int main(int argc, char** argv) { return ChimewickMain(argc, argv); }

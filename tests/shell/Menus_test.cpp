@@ -1,0 +1,102 @@
+#include <gtest/gtest.h>
+
+#include "Chimewick.h"
+#include "MenuBar1.h"
+#include "MenuCommands.h"
+#include "ShellTestSupport.h"
+#include "Window1.h"
+#include "rb/Runtime.h"
+
+namespace {
+
+TEST(MenuBar, HasTheFileAndHelpMenusInOrder) {
+  auto bar = MenuBar1Accessor();
+  ASSERT_EQ(bar->Count(), 2);
+  struct Expected {
+    const char* menu;
+    int index;
+    const char* name;
+    const char* className;
+    const char* text;
+    const char* shortcut;
+    bool autoEnable;
+  };
+  const Expected items[] = {
+      {nullptr, 0, "FileMenu", "MenuItem", "&File", "", false},
+      {"FileMenu", 0, "FileQuit", "QuitMenuItem", "Quit", "Cmd+Q", true},
+      {nullptr, 1, "HelpMenu", "MenuItem", "Help", "", true},
+      {"HelpMenu", 0, "HelpAboutPlinkett", "AppleMenuItem", "About Chimewick", "", true},
+      {"HelpMenu", 1, "HelpQuickStart", "MenuItem", "Quick Start", "", true},
+      {"HelpMenu", 2, "HelpCheckforUpdates", "AppleMenuItem", "Check for Updates", "", true},
+      {"HelpMenu", 3, "UntitledSeparator", "MenuItem", "-", "", true},
+      {"HelpMenu", 4, "HelpPlinkettontheWeb", "MenuItem", "Chimewick on the Web", "", true},
+      {"HelpMenu", 5, "HelpSupport", "MenuItem", "Support", "", true},
+  };
+  for (const auto& e : items) {
+    rb::Ref<rb::MenuItem> parent = e.menu ? bar->Child(e.menu) : rb::Ref<rb::MenuItem>(bar);
+    ASSERT_TRUE(parent) << e.name;
+    auto item = parent->Item(e.index);
+    ASSERT_TRUE(item) << e.name;
+    EXPECT_EQ(item->Name, e.name);
+    EXPECT_EQ(item->ClassName(), e.className) << e.name;
+    EXPECT_EQ(item->Text.Bytes(), e.text) << e.name;
+    EXPECT_EQ(item->KeyboardShortcut.Bytes(), e.shortcut) << e.name;
+    EXPECT_EQ(item->AutoEnable, e.autoEnable) << e.name;
+  }
+  EXPECT_EQ(bar->Child("FileMenu")->Count(), 1);
+  EXPECT_EQ(bar->Child("HelpMenu")->Count(), 6);
+  EXPECT_EQ(MenuBar1Accessor().get(), bar.get()) << "built once";
+}
+
+class MenuCommandsTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    ShownMessages().clear();
+    OpenedURLs().clear();
+    window = rb::New<Window1>();  // not opened: the commands only need a window to run on
+    App()->SiteRoot = "http://127.0.0.1:1/";
+  }
+  rb::Ref<Window1> window;
+};
+
+TEST_F(MenuCommandsTest, AddMenuHandlersBindsTheSixCommands) {
+  Window1_AddMenuHandlers(*window);
+  EXPECT_TRUE(window->ChooseMenuItem("HelpSupport"));
+  ASSERT_EQ(OpenedURLs().size(), 1u);
+  EXPECT_EQ(OpenedURLs()[0], "http://127.0.0.1:1/forum");
+  EXPECT_TRUE(window->ChooseMenuItem("HelpPlinkettontheWeb"));
+  EXPECT_EQ(OpenedURLs().back(), "http://127.0.0.1:1/");
+  EXPECT_FALSE(window->ChooseMenuItem("UntitledSeparator")) << "the separator has no command";
+}
+
+TEST_F(MenuCommandsTest, CheckForUpdatesShowsOneMessageAndReturnsTrue) {
+  EXPECT_TRUE(_HelpCheckforUpdates_Action(*window));
+  ASSERT_EQ(ShownMessages().size(), 1u);
+  EXPECT_EQ(ShownMessages()[0],
+            "Could not access the version file on 127.0.0.1 to check for the latest version (0).");
+}
+
+TEST_F(MenuCommandsTest, QuickStartTwiceKeepsOneHelpWindow) {
+  EXPECT_TRUE(_HelpQuickStart_Action(*window));
+  auto first = rb::FindImplicitWindow("HelpWindow");
+  ASSERT_TRUE(first);
+  EXPECT_TRUE(_HelpQuickStart_Action(*window));
+  EXPECT_EQ(rb::FindImplicitWindow("HelpWindow").get(), first.get());
+  first->Close();
+}
+
+TEST_F(MenuCommandsTest, AboutShowsTheBoxModallyAndReturnsTrueWhenItCloses) {
+  int closed = 0;
+  rb::PostToEventLoop([&] {
+    if (auto box = rb::FindImplicitWindow("AquaAboutBox")) closed += box->Close() ? 1 : 0;
+  });
+  EXPECT_TRUE(_HelpAboutPlinkett_Action(*window));
+  EXPECT_EQ(closed, 1);
+}
+
+TEST_F(MenuCommandsTest, QuitQuitsTheApplication) {
+  EXPECT_TRUE(_FileQuit_Action(*window));
+  EXPECT_TRUE(rb::IsQuitting());
+}
+
+}  // namespace

@@ -1,1 +1,155 @@
-int main() { return 0; }
+// Prints what our graph costs: its render time against FluidSynth alone
+// (same SoundFont, same settings, same 32 voices, same block size), and the
+// time to bring a graph up on the null output.
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <vector>
+
+#include "AudioToolbox.h"
+#include "FluidHandles.h"
+#include "Registry.h"
+#include "SynthUnit.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using chimewick::audio::FluidSettingsPtr;
+using chimewick::audio::FluidSynthPtr;
+
+constexpr int kBlockFrames = 256;
+constexpr int kBlocksPerRun = 1000;  // about 5.3 s of sound
+constexpr int kRuns = 7;
+constexpr int kVoices = 32;
+constexpr double kRate = 48000.0;
+constexpr const char* kDefaultSoundFont = "/usr/share/sounds/sf2/TimGM6mb.sf2";
+
+const ComponentDescription kSynth{kAudioUnitComponentType, kAudioUnitSubType_MusicDevice, kAudioUnitID_DLSSynth, 0, 0};
+const ComponentDescription kFilter{kAudioUnitComponentType, kAudioUnitSubType_Effect, kAudioUnitID_LowPassFilter, 0, 0};
+const ComponentDescription kOutput{kAudioUnitComponentType, kAudioUnitSubType_Output, kAudioUnitID_DefaultOutput, 0, 0};
+
+struct Graph {
+  AUGraph graph = 0;
+  AUNode synthNode = 0, filterNode = 0, outputNode = 0;
+  AudioUnit synth = 0;
+
+  bool build() {
+    uint32_t off = 0;
+    return NewAUGraph(&graph) == 0 && AUGraphNewNode(graph, &kSynth, 0, nullptr, &synthNode) == 0 &&
+           AUGraphNewNode(graph, &kFilter, 0, nullptr, &filterNode) == 0 &&
+           AUGraphNewNode(graph, &kOutput, 0, nullptr, &outputNode) == 0 &&
+           AUGraphConnectNodeInput(graph, synthNode, 1, filterNode, 0) == 0 &&
+           AUGraphConnectNodeInput(graph, filterNode, 0, outputNode, 0) == 0 && AUGraphUpdate(graph, nullptr) == 0 &&
+           AUGraphOpen(graph) == 0 && AUGraphInitialize(graph) == 0 &&
+           AUGraphGetNodeInfo(graph, synthNode, nullptr, nullptr, nullptr, &synth) == 0 &&
+           AudioUnitSetProperty(synth, kMusicDeviceProperty_UsesInternalReverb, 0, 0, &off, 4) == 0 &&
+           AUGraphStart(graph) == 0;
+  }
+  ~Graph() {
+    for (AUNode node : {synthNode, filterNode, outputNode})
+      if (node != 0) AUGraphRemoveNode(graph, node);
+    AUGraphStop(graph);
+    AUGraphUninitialize(graph);
+    DisposeAUGraph(graph);
+  }
+};
+
+// FluidSynth on its own, set up as our synthesizer unit sets up its own.
+struct PlainSynth {
+  FluidSettingsPtr settings{new_fluid_settings()};
+  FluidSynthPtr synth;
+  bool build() {
+    const char* path = std::getenv("CHIMEWICK_SOUNDFONT");
+    fluid_settings_setnum(settings.get(), "synth.sample-rate", kRate);
+    fluid_settings_setstr(settings.get(), "synth.midi-bank-select", "xg");
+    synth.reset(new_fluid_synth(settings.get()));
+    fluid_synth_reverb_on(synth.get(), -1, 0);
+    return synth && fluid_synth_sfload(synth.get(), path != nullptr ? path : kDefaultSoundFont, 1) != FLUID_FAILED;
+  }
+};
+
+// Strikes organ notes (they sustain) until kVoices voices sound.
+template <typename NoteOn>
+int strikeVoices(fluid_synth_t* synth, NoteOn noteOn) {
+  int key = 36;
+  while (fluid_synth_get_active_voice_count(synth) < kVoices && key < 100) noteOn(key++);
+  return fluid_synth_get_active_voice_count(synth);
+}
+
+double secondsOf(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+
+}  // namespace
+
+int main() {
+  AudioSetOfflineRenderingForTesting(true);
+  Graph ours;
+  if (!ours.build()) {
+    std::fprintf(stderr, "the graph does not start\n");
+    return 1;
+  }
+  auto unit = std::dynamic_pointer_cast<chimewick::audio::SynthUnit>(
+      chimewick::audio::Registry::instance().unit(ours.synth));
+  PlainSynth plain;
+  if (!unit || !plain.build()) {
+    std::fprintf(stderr, "FluidSynth alone does not start\n");
+    return 1;
+  }
+  MusicDeviceMIDIEvent(ours.synth, 0xC0, 16, 0, 0);
+  fluid_synth_program_change(plain.synth.get(), 0, 16);
+  fluid_synth_t* ourSynth = unit->synth();
+  // One render pass so that the notes start sounding as voices.
+  std::vector<float> interleaved(2 * kBlockFrames), left(kBlockFrames), right(kBlockFrames);
+  const int ourVoices = strikeVoices(ourSynth, [&](int key) {
+    MusicDeviceMIDIEvent(ours.synth, 0x90, uint32_t(key), 100, 0);
+    AUGraphRenderOffline(ours.graph, kBlockFrames, interleaved.data());
+  });
+  const int plainVoices = strikeVoices(plain.synth.get(), [&](int key) {
+    fluid_synth_noteon(plain.synth.get(), 0, key, 100);
+    float* out[2] = {left.data(), right.data()};
+    fluid_synth_process(plain.synth.get(), kBlockFrames, 2, out, 2, out);
+  });
+
+  std::vector<double> ourTimes, plainTimes;
+  for (int run = 0; run < kRuns; ++run) {
+    Clock::time_point start = Clock::now();
+    for (int i = 0; i < kBlocksPerRun; ++i) AUGraphRenderOffline(ours.graph, kBlockFrames, interleaved.data());
+    ourTimes.push_back(secondsOf(Clock::now() - start));
+    start = Clock::now();
+    for (int i = 0; i < kBlocksPerRun; ++i) {
+      std::fill(left.begin(), left.end(), 0.0f);
+      std::fill(right.begin(), right.end(), 0.0f);
+      float* out[2] = {left.data(), right.data()};
+      fluid_synth_process(plain.synth.get(), kBlockFrames, 2, out, 2, out);
+    }
+    plainTimes.push_back(secondsOf(Clock::now() - start));
+  }
+  const double ourBest = *std::min_element(ourTimes.begin(), ourTimes.end());
+  const double plainBest = *std::min_element(plainTimes.begin(), plainTimes.end());
+  const double bufferSeconds = kBlocksPerRun * kBlockFrames / kRate;
+  std::printf("voices: ours %d, FluidSynth alone %d (still %d and %d after the runs)\n", ourVoices, plainVoices,
+              fluid_synth_get_active_voice_count(ourSynth), fluid_synth_get_active_voice_count(plain.synth.get()));
+  std::printf("render, %d-frame blocks: ours %.3f us/block (load %.4f), FluidSynth alone %.3f us/block (load %.4f)\n",
+              kBlockFrames, 1e6 * ourBest / kBlocksPerRun, ourBest / bufferSeconds, 1e6 * plainBest / kBlocksPerRun,
+              plainBest / bufferSeconds);
+  std::printf("render cost ratio (ours / FluidSynth alone): %.4f (goal <= 1.05)\n", ourBest / plainBest);
+  float load = 0.0f;
+  AUGraphGetCPULoad(ours.graph, &load);
+  std::printf("AUGraphGetCPULoad after the runs: %.4f\n", load);
+  AudioSetOfflineRenderingForTesting(false);
+
+  // Init: from NewAUGraph to a graph started on the null output.
+  setenv("CHIMEWICK_AUDIO_OUTPUT", "null", 1);
+  std::vector<double> initTimes;
+  for (int run = 0; run < 5; ++run) {
+    const Clock::time_point start = Clock::now();
+    auto graph = std::make_unique<Graph>();
+    if (!graph->build()) return 1;
+    initTimes.push_back(1e3 * secondsOf(Clock::now() - start));
+  }
+  std::sort(initTimes.begin(), initTimes.end());
+  std::printf("init (SoundFont loaded, graph started on null): median %.1f ms, best %.1f ms\n", initTimes[2],
+              initTimes[0]);
+  return 0;
+}

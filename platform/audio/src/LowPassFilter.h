@@ -25,8 +25,6 @@ class LowPassFilter {
     double z1 = 0.0;
     double z2 = 0.0;
   };
-  void processSide(Side& side, float* samples, int frames) noexcept;
-
   double sampleRate_ = 48000.0;
   double b0_ = 1.0, b1_ = 0.0, b2_ = 0.0, a1_ = 0.0, a2_ = 0.0;
   Side left_, right_;

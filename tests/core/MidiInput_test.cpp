@@ -1,0 +1,255 @@
+// MIDI input: the client, the port and the scan of sources over the virtual
+// MIDI service, the status label, failures, and MIDI from outside that is too
+// much, garbage or cut off.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <map>
+#include <random>
+#include <thread>
+
+#include "CoreTestFixture.h"
+#include "DebugMessage.h"
+#include "MyMidiClientZel.h"
+#include "MyMidiPort.h"
+#include "VirtualMidi.h"
+
+namespace {
+
+using Events = std::vector<std::vector<int32_t>>;
+using Clock = std::chrono::steady_clock;
+
+class MidiInputTest : public coretest::CoreTest {
+protected:
+  void SetUp() override {
+    CoreTest::SetUp();
+    DebugMessageEnableZel(false);
+    VirtualMidi::RemoveAllSources();
+    VirtualMidi::SetSynchronousDelivery(false);
+  }
+  void TearDown() override {
+    MyMidiPort::SetRefuseNewForTesting(false);
+    CoreTest::TearDown();
+    VirtualMidi::RemoveAllSources();
+    setenv("CHIMEWICK_MIDI", "virtual", 1);
+  }
+
+  // A built window with a started player whose MIDI input is opened as its
+  // Open handler would: a new client, then openMidiClient.
+  rb::Ref<Window1> OpenInput() {
+    rb::Ref<Window1> w = MakeWindowWithSampleInstruments();
+    w->Client = MyMidiClientZel::New();
+    w->openMidiClient();
+    return w;
+  }
+
+  // Runs the event loop until done() or a few seconds have passed.
+  template <class Done>
+  static bool WaitFor(Done done, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+    const auto deadline = Clock::now() + limit;
+    while (!done()) {
+      if (Clock::now() > deadline) return false;
+      rb::ProcessEvents(5);
+    }
+    return true;
+  }
+
+  static std::string Label(const rb::Ref<Window1>& w) { return w->Warnings()->Text().Bytes(); }
+  static Events Sent() { return coretest::TheRecording().MidiEvents(); }
+  static size_t SentCount() { return size_t(coretest::TheRecording().callCount()); }
+};
+
+TEST_F(MidiInputTest, WithoutSourcesTheLabelSaysSoAndAKeyboardPluggedInLaterIsConnected) {
+  rb::Ref<Window1> w = OpenInput();
+  EXPECT_TRUE(messages_.empty());
+  EXPECT_EQ(Label(w), " No keyboard found");
+  EXPECT_EQ(w->sources.Count(), 0);
+
+  const int32_t source = VirtualMidi::AddSource("Late keyboard");
+  ASSERT_TRUE(WaitFor([&] { return Label(w) == " Late keyboard"; })) << Label(w);
+  EXPECT_EQ(w->sources.Count(), 1);
+  VirtualMidi::Send(source, {0x90, 0x3C, 0x64});
+  ASSERT_TRUE(WaitFor([] { return !Sent().empty(); }));
+  EXPECT_EQ(Sent(), (Events{{0x90, 0x3C, 0x64, 0}}));
+}
+
+TEST_F(MidiInputTest, TwoSourcesAreBothConnectedAndTheSecondOneIsNamed) {
+  const int32_t first = VirtualMidi::AddSource("First keyboard");
+  const int32_t second = VirtualMidi::AddSource("Second keyboard");
+  rb::Ref<Window1> w = OpenInput();
+  EXPECT_EQ(Label(w), " Second keyboard");
+  EXPECT_EQ(w->sources.Count(), 2);
+  VirtualMidi::Send(first, {0x90, 0x30, 0x40});
+  ASSERT_TRUE(WaitFor([] { return Sent().size() == 1; }));
+  VirtualMidi::Send(second, {0x91, 0x31, 0x41});
+  ASSERT_TRUE(WaitFor([] { return Sent().size() == 2; }));
+  EXPECT_EQ(Sent(), (Events{{0x90, 0x30, 0x40, 0}, {0x91, 0x31, 0x41, 0}}));
+
+  // Plugging in a third: the scan connects all three again and appends them.
+  VirtualMidi::AddSource("Third keyboard");
+  ASSERT_TRUE(WaitFor([&] { return Label(w) == " Third keyboard"; }));
+  EXPECT_EQ(w->sources.Count(), 5);
+}
+
+TEST_F(MidiInputTest, UnpluggingTheOnlyKeyboardShowsNoKeyboardAndKeepsItsEntry) {
+  const int32_t source = VirtualMidi::AddSource("Only keyboard");
+  rb::Ref<Window1> w = OpenInput();
+  ASSERT_EQ(Label(w), " Only keyboard");
+  rb::Ref<MidiEndpointZel> entry = w->sources(0);
+  VirtualMidi::RemoveSource(source);
+  ASSERT_TRUE(WaitFor([&] { return Label(w) == " No keyboard found"; })) << Label(w);
+  ASSERT_EQ(w->sources.Count(), 1);
+  EXPECT_EQ(w->sources(0), entry);
+}
+
+TEST_F(MidiInputTest, AClientThatCannotStartShowsBothMessagesAndTheWindowWorksWithoutMidi) {
+  setenv("CHIMEWICK_MIDI", "none", 1);  // no such service
+  rb::Ref<Window1> w = OpenInput();
+  const int32_t status = w->Client->Lasterror();
+  ASSERT_NE(status, 0);
+  ASSERT_EQ(messages_.size(), 2u);
+  EXPECT_EQ(messages_[0].rfind("Chimewick initialization failed: ", 0), 0u) << messages_[0];
+  EXPECT_NE(messages_[0], "Chimewick initialization failed: 0");
+  EXPECT_EQ(messages_[1], "There was an error: " + std::to_string(status));
+  EXPECT_EQ(Label(w), "Initializing...");
+  EXPECT_EQ(w->sources.Count(), 0);
+
+  // The instrument list still drives the synthesizer.
+  w->InstrumentsList()->SetListIndex(2);
+  EXPECT_FALSE(coretest::TheRecording().CallsOf("InstrumentIDOnChannel.Set").empty());
+}
+
+TEST_F(MidiInputTest, NoPortObjectShowsCannotOpenPortAndConnectsNothing) {
+  VirtualMidi::AddSource("Unused keyboard");
+  MyMidiPort::SetRefuseNewForTesting(true);
+  rb::Ref<Window1> w = OpenInput();
+  EXPECT_EQ(messages_, (std::vector<std::string>{"Cannot open port"}));
+  EXPECT_FALSE(w->port);
+  EXPECT_EQ(Label(w), "Initializing...");
+  EXPECT_EQ(w->sources.Count(), 0);
+
+  // A later rescan has no port to connect to and fails in no way.
+  const int32_t later = VirtualMidi::AddSource("Later keyboard");
+  ASSERT_TRUE(WaitFor([&] { return Label(w) == " Later keyboard"; })) << Label(w);
+  VirtualMidi::Send(later, {0x90, 0x3C, 0x64});
+  rb::ProcessEvents(50);
+  EXPECT_TRUE(Sent().empty());
+}
+
+TEST_F(MidiInputTest, NoteOnAndOffFromTheInputThreadReachTheSynthesizerOnceEach) {
+  const int32_t source = VirtualMidi::AddSource("Keyboard");
+  rb::Ref<Window1> w = OpenInput();
+  VirtualMidi::Send(source, {0xB3, 0x07, 0x50});
+  VirtualMidi::Send(source, {0x90, 0x3C, 0x64});
+  VirtualMidi::Send(source, {0xFE});
+  VirtualMidi::Send(source, {0x80, 0x3C, 0x00});
+  ASSERT_TRUE(WaitFor([] { return Sent().size() >= 3; }));
+  rb::ProcessEvents(20);
+  EXPECT_EQ(Sent(), (Events{{0xB3, 0x07, 0x50, 0}, {0x90, 0x3C, 0x64, 0}, {0x80, 0x3C, 0x00, 0}}));
+  EXPECT_EQ(w->Volume.load(), 80);
+}
+
+TEST_F(MidiInputTest, AFloodOfAHundredThousandMessagesIsAllPlayedAndTheWindowStaysUsable) {
+  const int32_t source = VirtualMidi::AddSource("Flooding keyboard");
+  rb::Ref<Window1> w = OpenInput();
+  constexpr int kMessages = 100000;
+  const auto start = Clock::now();
+  for (int i = 0; i < kMessages; ++i) {
+    const uint8_t note = uint8_t(0x30 + i % 24);
+    VirtualMidi::Send(source, {uint8_t(i % 2 ? 0x80 : 0x90), note, uint8_t(i % 2 ? 0 : 0x50)});
+  }
+  const auto sendTime = Clock::now() - start;
+  ASSERT_TRUE(WaitFor([] { return SentCount() >= size_t(kMessages); }, std::chrono::seconds(60)))
+      << SentCount() << " of " << kMessages;
+  EXPECT_EQ(SentCount(), size_t(kMessages));
+  EXPECT_LT(std::chrono::duration<double>(sendTime).count(), 60.0);
+  // The window still answers.
+  w->InstrumentsList()->SetListIndex(1);
+  EXPECT_EQ(w->InstrumentsList()->ListIndex(), 1);
+}
+
+TEST_F(MidiInputTest, RandomBytesFromASourceNeverStopTheProgram) {
+  const int32_t source = VirtualMidi::AddSource("Noisy keyboard");
+  rb::Ref<Window1> w = OpenInput();
+  std::mt19937 random(8122026);
+  for (int round = 0; round < 2000; ++round) {
+    std::vector<uint8_t> bytes(random() % 12);
+    for (uint8_t& b : bytes) b = uint8_t(random());
+    VirtualMidi::Send(source, bytes);
+  }
+  // Whatever the garbage made of it, a clean note still comes through after it.
+  VirtualMidi::Send(source, {0x90, 0x7F, 0x7F});
+  ASSERT_TRUE(WaitFor([] {
+    const Events sent = Sent();
+    return std::find(sent.begin(), sent.end(), std::vector<int32_t>{0x90, 0x7F, 0x7F, 0}) != sent.end();
+  }));
+  for (const std::vector<int32_t>& e : Sent()) {
+    EXPECT_NE(e[0], 0xFE);
+    for (int32_t b : e) EXPECT_TRUE(b >= 0 && b <= 0xFF);
+  }
+}
+
+TEST_F(MidiInputTest, ASourceRemovedWhileItSendsLeavesNoNoteHanging) {
+  const int32_t source = VirtualMidi::AddSource("Unplugged keyboard");
+  rb::Ref<Window1> w = OpenInput();
+  std::atomic<bool> stop{false};
+  std::thread sender([&] {
+    for (uint8_t note = 0; !stop.load(); note = uint8_t((note + 1) % 100)) {
+      if (!VirtualMidi::Send(source, {0x90, uint8_t(0x10 + note), 0x40})) break;
+    }
+  });
+  ASSERT_TRUE(WaitFor([] { return SentCount() > 100; }));
+  VirtualMidi::RemoveSource(source);
+  stop = true;
+  sender.join();
+  ASSERT_TRUE(WaitFor([&] { return Label(w) == " No keyboard found"; }));
+  rb::ProcessEvents(100);
+  // Every note that was started has been stopped again.
+  std::map<std::pair<int32_t, int32_t>, int> down;
+  for (const std::vector<int32_t>& e : Sent()) {
+    const int32_t channel = e[0] & 0x0F;
+    if ((e[0] & 0xF0) == 0x90 && e[2] > 0) down[{channel, e[1]}] = 1;
+    if ((e[0] & 0xF0) == 0x80 || ((e[0] & 0xF0) == 0x90 && e[2] == 0)) down.erase({channel, e[1]});
+  }
+  EXPECT_TRUE(down.empty()) << down.size() << " notes left sounding";
+}
+
+TEST_F(MidiInputTest, NoReadArrivesAfterThePortIsReleased) {
+  const int32_t source = VirtualMidi::AddSource("Busy keyboard");
+  rb::Ref<Window1> w = OpenInput();
+  std::atomic<bool> stop{false};
+  std::thread sender([&] {
+    while (!stop.load()) VirtualMidi::Send(source, {0x90, 0x3C, 0x40});
+  });
+  ASSERT_TRUE(WaitFor([] { return SentCount() > 100; }));
+  w->port = nullptr;  // the window's only reference: stops and joins the input thread
+  const size_t atRelease = SentCount();
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  rb::ProcessEvents(10);
+  EXPECT_EQ(SentCount(), atRelease);
+  stop = true;
+  sender.join();
+}
+
+TEST_F(MidiInputTest, ReleasingTheWindowWhileMidiArrivesStopsInputBeforeThePlayerGoes) {
+  const int32_t source = VirtualMidi::AddSource("Busy keyboard");
+  rb::Ref<Window1> w = OpenInput();
+  std::atomic<bool> stop{false};
+  std::thread sender([&] {
+    while (!stop.load()) VirtualMidi::Send(source, {0x90, 0x3C, 0x40});
+  });
+  ASSERT_TRUE(WaitFor([] { return SentCount() > 100; }));
+  Forget(w);
+  CloseQuietly(w);  // drops the last reference: the window is released here
+  stop = true;
+  sender.join();
+  // The player's destructor is the last call: nothing was sent to it after.
+  const std::vector<RecordedCall> calls = coretest::TheRecording().Calls();
+  ASSERT_FALSE(calls.empty());
+  EXPECT_STREQ(calls.back().member, "__exit");
+  EXPECT_EQ(coretest::TheRecording().liveObjects(), 0);
+}
+
+}  // namespace

@@ -1,13 +1,14 @@
 // Prints the time from process start to the first window shown, and from
 // main() to the same point, in milliseconds. Run headless with
 // QT_QPA_PLATFORM=offscreen.
+#include <unistd.h>
+
 #include <QElapsedTimer>
 #include <QWidget>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <unistd.h>
 
 #include "rb/Controls.h"
 #include "rb/Runtime.h"
@@ -34,11 +35,15 @@ double ProcessAgeSeconds() {
 
 // A window like the main one: a popup, two sliders, labels, six buttons.
 class BenchWindow : public rb::Window {
-public:
+ public:
   BenchWindow() {
     SetHandler<void()>("Layout", [this] {
-      ApplyProperties({{"Width", 266}, {"Height", 308}, {"Title", "Chimewick Home Edition"},
-                       {"HasBackColor", true}, {"BackColor", "000000"}, {"Resizeable", false}});
+      ApplyProperties({{"Width", 266},
+                       {"Height", 308},
+                       {"Title", "Chimewick Home Edition"},
+                       {"HasBackColor", true},
+                       {"BackColor", "000000"},
+                       {"Resizeable", false}});
     });
     SetHandler<void()>("CreateControls", [this] {
       AddControl(rb::New<rb::PopupMenu>(), "InstrumentsList");

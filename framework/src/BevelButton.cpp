@@ -21,8 +21,10 @@ BevelButton::BevelButton() {
     const int type = StoredProperty("ButtonType").IntegerValue();
     {
       const QSignalBlocker quiet(button);
-      if (type == 0) button->setChecked(false);
-      else if (type == 2) button->setChecked(true);
+      if (type == 0)
+        button->setChecked(false);
+      else if (type == 2)
+        button->setChecked(true);
     }
     RunGuarded([this] { RaiseEvent<void>("Action"); });
   });
@@ -42,8 +44,10 @@ bool BevelButton::Bold() const { return Button(*this).font().bold(); }
 void BevelButton::SetBold(bool v) { ApplyFontProperty(Button(*this), "Bold", v); }
 
 void BevelButton::SetProperty(const String& name, const Variant& value) {
-  if (name == "Caption") SetCaption(value.StringValue());
-  else if (name == "Value") SetValue(value.BooleanValue());
+  if (name == "Caption")
+    SetCaption(value.StringValue());
+  else if (name == "Value")
+    SetValue(value.BooleanValue());
   else {
     RectControl::SetProperty(name, value);
     return;

@@ -8,10 +8,10 @@ namespace rb {
 namespace {
 
 class CanvasWidget : public QWidget {
-public:
+ public:
   Ref<Picture> backdrop;
 
-protected:
+ protected:
   void paintEvent(QPaintEvent*) override {
     if (!backdrop) return;
     QPainter painter(this);

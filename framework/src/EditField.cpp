@@ -33,16 +33,24 @@ void EditField::SetReadOnly(bool v) { Editor(*this).setReadOnly(v); }
 void EditField::SetProperty(const String& name, const Variant& value) {
   QTextEdit& editor = Editor(*this);
   const auto policy = value.BooleanValue() ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff;
-  if (name == "Text") SetText(value.StringValue());
-  else if (name == "ReadOnly") SetReadOnly(value.BooleanValue());
+  if (name == "Text")
+    SetText(value.StringValue());
+  else if (name == "ReadOnly")
+    SetReadOnly(value.BooleanValue());
   else if (name == "Multiline")
     editor.setLineWrapMode(value.BooleanValue() ? QTextEdit::WidgetWidth : QTextEdit::NoWrap);
-  else if (name == "ScrollbarVertical") editor.setVerticalScrollBarPolicy(policy);
-  else if (name == "ScrollbarHorizontal") editor.setHorizontalScrollBarPolicy(policy);
-  else if (name == "Border") editor.setFrameShape(value.BooleanValue() ? QFrame::StyledPanel : QFrame::NoFrame);
-  else if (name == "TextColor") SetPaletteColor(editor, QPalette::Text, ColorFromVariant(value));
-  else if (name == "BackColor") SetPaletteColor(editor, QPalette::Base, ColorFromVariant(value));
-  else if (name == "AcceptTabs") editor.setTabChangesFocus(!value.BooleanValue());
+  else if (name == "ScrollbarVertical")
+    editor.setVerticalScrollBarPolicy(policy);
+  else if (name == "ScrollbarHorizontal")
+    editor.setHorizontalScrollBarPolicy(policy);
+  else if (name == "Border")
+    editor.setFrameShape(value.BooleanValue() ? QFrame::StyledPanel : QFrame::NoFrame);
+  else if (name == "TextColor")
+    SetPaletteColor(editor, QPalette::Text, ColorFromVariant(value));
+  else if (name == "BackColor")
+    SetPaletteColor(editor, QPalette::Base, ColorFromVariant(value));
+  else if (name == "AcceptTabs")
+    editor.setTabChangesFocus(!value.BooleanValue());
   else if (name == "Alignment") {
     const int a = value.IntegerValue();
     editor.setAlignment(a == 2 ? Qt::AlignHCenter : a == 3 ? Qt::AlignRight : Qt::AlignLeft);

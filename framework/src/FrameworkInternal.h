@@ -28,7 +28,7 @@ void RethrowPendingException();
 // it lives. Telling loops to end when none runs would make the next one end
 // at once, so RunGuarded and Quit only do it inside one.
 class EventLoopScope {
-public:
+ public:
   EventLoopScope();
   ~EventLoopScope();
   EventLoopScope(const EventLoopScope&) = delete;

@@ -46,11 +46,16 @@ int DigitCode(int digit) { return kDigitCodes[size_t(digit - 1)]; }
 // don't track.
 int VirtualCodeOf(const QKeyEvent& event) {
   switch (event.key()) {
-    case Qt::Key_Left: return kLeft;
-    case Qt::Key_Right: return kRight;
-    case Qt::Key_Down: return kDown;
-    case Qt::Key_Up: return kUp;
-    default: break;
+    case Qt::Key_Left:
+      return kLeft;
+    case Qt::Key_Right:
+      return kRight;
+    case Qt::Key_Down:
+      return kDown;
+    case Qt::Key_Up:
+      return kUp;
+    default:
+      break;
   }
   if (event.modifiers() & Qt::KeypadModifier) return 0;
   // xcb and Wayland report X11 keycodes (evdev + 8); offscreen passes through
@@ -60,13 +65,26 @@ int VirtualCodeOf(const QKeyEvent& event) {
     return DigitCode(int(scan) - kFirstDigitScanCode + 1);
   }
   switch (event.key()) {
-    case Qt::Key_1: case Qt::Key_Exclam: return DigitCode(1);
-    case Qt::Key_2: case Qt::Key_At: return DigitCode(2);
-    case Qt::Key_3: case Qt::Key_NumberSign: return DigitCode(3);
-    case Qt::Key_4: case Qt::Key_Dollar: return DigitCode(4);
-    case Qt::Key_5: case Qt::Key_Percent: return DigitCode(5);
-    case Qt::Key_6: case Qt::Key_AsciiCircum: return DigitCode(6);
-    default: return 0;
+    case Qt::Key_1:
+    case Qt::Key_Exclam:
+      return DigitCode(1);
+    case Qt::Key_2:
+    case Qt::Key_At:
+      return DigitCode(2);
+    case Qt::Key_3:
+    case Qt::Key_NumberSign:
+      return DigitCode(3);
+    case Qt::Key_4:
+    case Qt::Key_Dollar:
+      return DigitCode(4);
+    case Qt::Key_5:
+    case Qt::Key_Percent:
+      return DigitCode(5);
+    case Qt::Key_6:
+    case Qt::Key_AsciiCircum:
+      return DigitCode(6);
+    default:
+      return 0;
   }
 }
 

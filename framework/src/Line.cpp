@@ -10,11 +10,11 @@ namespace rb {
 namespace {
 
 class LineWidget : public QWidget {
-public:
+ public:
   int x1 = 0, y1 = 0, x2 = 0, y2 = 0, thickness = 1;
   QColor color{0, 0, 0};
 
-protected:
+ protected:
   void paintEvent(QPaintEvent*) override {
     QPainter painter(this);
     painter.setPen(QPen(color, thickness, Qt::SolidLine, Qt::FlatCap));
@@ -39,11 +39,16 @@ void Line::SetProperty(const String& name, const Variant& value) {
   StoreProperty(name, value);
   const int v = value.IntegerValue();
   bool moved = true;
-  if (name == "X1") line.x1 = v;
-  else if (name == "Y1") line.y1 = v;
-  else if (name == "X2") line.x2 = v;
-  else if (name == "Y2") line.y2 = v;
-  else if (name == "BorderWidth") line.thickness = std::max(1, v);
+  if (name == "X1")
+    line.x1 = v;
+  else if (name == "Y1")
+    line.y1 = v;
+  else if (name == "X2")
+    line.x2 = v;
+  else if (name == "Y2")
+    line.y2 = v;
+  else if (name == "BorderWidth")
+    line.thickness = std::max(1, v);
   else if (name == "LineColor") {
     line.color = ColorFromVariant(value);
     line.update();
@@ -56,7 +61,10 @@ void Line::SetProperty(const String& name, const Variant& value) {
     if (name == "Left" || name == "Top") {
       // Moving the box moves the end points with it.
       const int dx = Left() - std::min(line.x1, line.x2), dy = Top() - std::min(line.y1, line.y2);
-      line.x1 += dx; line.x2 += dx; line.y1 += dy; line.y2 += dy;
+      line.x1 += dx;
+      line.x2 += dx;
+      line.y1 += dy;
+      line.y2 += dy;
     }
     return;
   }

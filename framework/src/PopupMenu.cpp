@@ -14,7 +14,7 @@ namespace rb {
 namespace {
 
 class PopupWidget : public QComboBox {
-public:
+ public:
   std::vector<Variant> rowTags;
 };
 

@@ -48,10 +48,14 @@ QColor ColorFromVariant(const Variant& v) {
       uint32_t rgb = 0;
       for (char c : text) {
         int digit;
-        if (c >= '0' && c <= '9') digit = c - '0';
-        else if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
-        else if (c >= 'A' && c <= 'F') digit = c - 'A' + 10;
-        else return QColor(0, 0, 0);
+        if (c >= '0' && c <= '9')
+          digit = c - '0';
+        else if (c >= 'a' && c <= 'f')
+          digit = c - 'a' + 10;
+        else if (c >= 'A' && c <= 'F')
+          digit = c - 'A' + 10;
+        else
+          return QColor(0, 0, 0);
         rgb = ((rgb << 4) | uint32_t(digit)) & 0xFFFFFFu;
       }
       return QColor(int(rgb >> 16), int((rgb >> 8) & 0xFF), int(rgb & 0xFF));

@@ -25,8 +25,10 @@ void PushButton::SetCaption(const String& v) { Button(*this).setText(ToQString(v
 void PushButton::Push() { RaiseEvent<void>("Action"); }
 
 void PushButton::SetProperty(const String& name, const Variant& value) {
-  if (name == "Caption") SetCaption(value.StringValue());
-  else if (name == "Default") Button(*this).setDefault(value.BooleanValue());
+  if (name == "Caption")
+    SetCaption(value.StringValue());
+  else if (name == "Default")
+    Button(*this).setDefault(value.BooleanValue());
   else {
     RectControl::SetProperty(name, value);
     return;

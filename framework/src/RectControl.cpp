@@ -19,7 +19,7 @@ constexpr const char* kControlProperty = "rbControl";
 // Raises the control's mouse events before the widget sees the mouse: a
 // MouseDown handler that returns true takes the click from the widget.
 class MouseEventFilter : public QObject {
-public:
+ public:
   MouseEventFilter(RectControl& control, QWidget* widget) : QObject(widget), control_(control) {}
 
   bool eventFilter(QObject* watched, QEvent* event) override {
@@ -31,9 +31,7 @@ public:
         const auto* mouse = static_cast<QMouseEvent*>(event);
         if (mouse->button() != Qt::LeftButton) break;
         const QPoint p = mouse->position().toPoint();
-        RunGuarded([&] {
-          mouseTaken_ = control_.RaiseEvent<bool, int, int>("MouseDown", p.x(), p.y());
-        });
+        RunGuarded([&] { mouseTaken_ = control_.RaiseEvent<bool, int, int>("MouseDown", p.x(), p.y()); });
         consumed = mouseTaken_;
         break;
       }
@@ -61,7 +59,7 @@ public:
     return consumed;
   }
 
-private:
+ private:
   RectControl& control_;
   bool mouseTaken_ = false;  // a MouseDown handler took the press
 };
@@ -79,9 +77,12 @@ RectControl* ControlOfWidget(const QObject* object) {
 
 bool ApplyFontProperty(QWidget& widget, const String& name, const Variant& value) {
   QFont font = widget.font();
-  if (name == "Bold") font.setBold(value.BooleanValue());
-  else if (name == "Italic") font.setItalic(value.BooleanValue());
-  else if (name == "Underline") font.setUnderline(value.BooleanValue());
+  if (name == "Bold")
+    font.setBold(value.BooleanValue());
+  else if (name == "Italic")
+    font.setItalic(value.BooleanValue());
+  else if (name == "Underline")
+    font.setUnderline(value.BooleanValue());
   else if (name == "TextSize") {
     // 0 stands for the standard size of the font.
     const int points = value.IntegerValue();
@@ -130,19 +131,30 @@ void RectControl::ApplyGeometry() {
   const int h = std::max(impl_->height, impl_->minThickness);
   widget->setGeometry(impl_->left, impl_->top, w, h);
   if (auto* slider = qobject_cast<QSlider*>(widget)) {
-    slider->setOrientation(IsVerticalGeometry(impl_->width, impl_->height) ? Qt::Vertical
-                                                                           : Qt::Horizontal);
+    slider->setOrientation(IsVerticalGeometry(impl_->width, impl_->height) ? Qt::Vertical : Qt::Horizontal);
   }
 }
 
 int RectControl::Left() const { return impl_->left; }
-void RectControl::SetLeft(int v) { impl_->left = v; ApplyGeometry(); }
+void RectControl::SetLeft(int v) {
+  impl_->left = v;
+  ApplyGeometry();
+}
 int RectControl::Top() const { return impl_->top; }
-void RectControl::SetTop(int v) { impl_->top = v; ApplyGeometry(); }
+void RectControl::SetTop(int v) {
+  impl_->top = v;
+  ApplyGeometry();
+}
 int RectControl::Width() const { return impl_->width; }
-void RectControl::SetWidth(int v) { impl_->width = std::max(0, v); ApplyGeometry(); }
+void RectControl::SetWidth(int v) {
+  impl_->width = std::max(0, v);
+  ApplyGeometry();
+}
 int RectControl::Height() const { return impl_->height; }
-void RectControl::SetHeight(int v) { impl_->height = std::max(0, v); ApplyGeometry(); }
+void RectControl::SetHeight(int v) {
+  impl_->height = std::max(0, v);
+  ApplyGeometry();
+}
 
 bool RectControl::Visible() const { return impl_->visible; }
 void RectControl::SetVisible(bool v) {
@@ -164,17 +176,25 @@ void RectControl::SetHelpTag(const String& v) {
 
 void RectControl::SetProperty(const String& name, const Variant& value) {
   StoreProperty(name, value);
-  if (name == "Left") SetLeft(value.IntegerValue());
-  else if (name == "Top") SetTop(value.IntegerValue());
-  else if (name == "Width") SetWidth(value.IntegerValue());
-  else if (name == "Height") SetHeight(value.IntegerValue());
-  else if (name == "Visible") SetVisible(value.BooleanValue());
-  else if (name == "Enabled") SetEnabled(value.BooleanValue());
-  else if (name == "HelpTag") SetHelpTag(value.StringValue());
+  if (name == "Left")
+    SetLeft(value.IntegerValue());
+  else if (name == "Top")
+    SetTop(value.IntegerValue());
+  else if (name == "Width")
+    SetWidth(value.IntegerValue());
+  else if (name == "Height")
+    SetHeight(value.IntegerValue());
+  else if (name == "Visible")
+    SetVisible(value.BooleanValue());
+  else if (name == "Enabled")
+    SetEnabled(value.BooleanValue());
+  else if (name == "HelpTag")
+    SetHelpTag(value.StringValue());
   else if (name == "AcceptFocus" && impl_->widget) {
     // A control that takes no focus leaves the keys where they were.
     impl_->widget->setFocusPolicy(value.BooleanValue() ? Qt::StrongFocus : Qt::NoFocus);
-  } else if (impl_->widget) ApplyFontProperty(*impl_->widget, name, value);
+  } else if (impl_->widget)
+    ApplyFontProperty(*impl_->widget, name, value);
 }
 
 Variant RectControl::Property(const String& name) const {

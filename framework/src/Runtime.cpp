@@ -19,7 +19,7 @@ namespace {
 // Qt hands it up the widget chain: the one place to track keys and route
 // them to the window.
 class RbApplication : public QApplication {
-public:
+ public:
   RbApplication(int& argc, char** argv) : QApplication(argc, argv) {}
 
   bool notify(QObject* receiver, QEvent* event) override {
@@ -47,8 +47,8 @@ public:
 struct RuntimeState {
   std::unique_ptr<RbApplication> app;
   int exitCode = 0;
-  bool quitting = false;       // Quit ran; RuntimeRun returns (or won't start)
-  bool running = false;        // inside RuntimeRun
+  bool quitting = false;  // Quit ran; RuntimeRun returns (or won't start)
+  bool running = false;   // inside RuntimeRun
   bool appOpened = false;
   std::exception_ptr pending;  // escaped from a handler that Qt called
 };
@@ -108,7 +108,10 @@ void RuntimeRun() {
   struct Running {
     RuntimeState& s;
     explicit Running(RuntimeState& st) : s(st) { s.running = true; }
-    ~Running() { s.running = false; s.quitting = false; }
+    ~Running() {
+      s.running = false;
+      s.quitting = false;
+    }
   } running(s);
   RethrowPendingException();
   if (!s.quitting) {
@@ -179,8 +182,7 @@ void ProcessEvents(int maxMilliseconds) {
     QElapsedTimer timer;
     timer.start();
     while (timer.elapsed() < maxMilliseconds) {
-      QCoreApplication::processEvents(QEventLoop::AllEvents,
-                                      int(maxMilliseconds - timer.elapsed()));
+      QCoreApplication::processEvents(QEventLoop::AllEvents, int(maxMilliseconds - timer.elapsed()));
       QThread::msleep(1);
     }
   }

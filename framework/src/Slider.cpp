@@ -65,12 +65,18 @@ void Slider::SetValue(int v) {
 
 void Slider::SetProperty(const String& name, const Variant& value) {
   QSlider& bar = Bar(*this);
-  if (name == "Minimum") SetMinimum(value.IntegerValue());
-  else if (name == "Maximum") SetMaximum(value.IntegerValue());
-  else if (name == "Value") SetValue(value.IntegerValue());
-  else if (name == "LineStep") bar.setSingleStep(value.IntegerValue());
-  else if (name == "PageStep") bar.setPageStep(value.IntegerValue());
-  else if (name == "LiveScroll") bar.setTracking(value.BooleanValue());
+  if (name == "Minimum")
+    SetMinimum(value.IntegerValue());
+  else if (name == "Maximum")
+    SetMaximum(value.IntegerValue());
+  else if (name == "Value")
+    SetValue(value.IntegerValue());
+  else if (name == "LineStep")
+    bar.setSingleStep(value.IntegerValue());
+  else if (name == "PageStep")
+    bar.setPageStep(value.IntegerValue());
+  else if (name == "LiveScroll")
+    bar.setTracking(value.BooleanValue());
   else {
     RectControl::SetProperty(name, value);
     return;

@@ -13,9 +13,12 @@ QLabel& Label(const RectControl& control) { return *static_cast<QLabel*>(control
 
 Qt::Alignment AlignmentOf(int textAlign) {
   switch (textAlign) {
-    case 1: return Qt::AlignHCenter | Qt::AlignTop;
-    case 2: return Qt::AlignRight | Qt::AlignTop;
-    default: return Qt::AlignLeft | Qt::AlignTop;
+    case 1:
+      return Qt::AlignHCenter | Qt::AlignTop;
+    case 2:
+      return Qt::AlignRight | Qt::AlignTop;
+    default:
+      return Qt::AlignLeft | Qt::AlignTop;
   }
 }
 
@@ -66,13 +69,17 @@ void StaticText::SetTextAlign(int v) { Label(*this).setAlignment(AlignmentOf(v))
 
 void StaticText::SetProperty(const String& name, const Variant& value) {
   QLabel& label = Label(*this);
-  if (name == "Text") SetText(value.StringValue());
+  if (name == "Text")
+    SetText(value.StringValue());
   else if (name == "TextColor") {
     const QColor c = ColorFromVariant(value);
     SetTextColor(Color{uint8_t(c.red()), uint8_t(c.green()), uint8_t(c.blue())});
-  } else if (name == "TextAlign") SetTextAlign(value.IntegerValue());
-  else if (name == "Multiline") label.setWordWrap(value.BooleanValue());
-  else if (name == "TextSize") SetTextSize(value.IntegerValue());
+  } else if (name == "TextAlign")
+    SetTextAlign(value.IntegerValue());
+  else if (name == "Multiline")
+    label.setWordWrap(value.BooleanValue());
+  else if (name == "TextSize")
+    SetTextSize(value.IntegerValue());
   else if (name == "InitialParent") {
     StoreProperty(name, value);
     if (window_ != nullptr && !value.StringValue().empty()) {

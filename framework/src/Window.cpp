@@ -19,7 +19,7 @@ namespace {
 
 // Holds the controls; asks for the window's Width x Height.
 class ContentWidget : public QWidget {
-public:
+ public:
   using QWidget::QWidget;
   QSize hint{300, 300};
   QSize sizeHint() const override { return hint; }
@@ -27,17 +27,17 @@ public:
 
 // The close box asks the window; the window itself decides and hides.
 class TopWidget : public QWidget {
-public:
+ public:
   explicit TopWidget(Window& window) : window_(window) {}
 
-protected:
+ protected:
   void closeEvent(QCloseEvent* event) override {
     event->ignore();
     Ref<Window> keep(&window_);  // a Close handler may drop the last reference
     RunGuarded([&] { window_.Close(); });
   }
 
-private:
+ private:
   Window& window_;
 };
 
@@ -97,10 +97,23 @@ void Window::Impl::ApplyFlags() {
   if (top == nullptr) return;
   Qt::WindowFlags flags = Qt::CustomizeWindowHint | Qt::WindowTitleHint;
   switch (impl.frame) {
-    case 1: case 2: case 8: flags |= Qt::Dialog; break;
-    case 3: case 7: flags |= Qt::Tool; break;
-    case 4: case 5: case 6: flags |= Qt::Window | Qt::FramelessWindowHint; break;
-    default: flags |= Qt::Window; break;
+    case 1:
+    case 2:
+    case 8:
+      flags |= Qt::Dialog;
+      break;
+    case 3:
+    case 7:
+      flags |= Qt::Tool;
+      break;
+    case 4:
+    case 5:
+    case 6:
+      flags |= Qt::Window | Qt::FramelessWindowHint;
+      break;
+    default:
+      flags |= Qt::Window;
+      break;
   }
   if (impl.closeButton) flags |= Qt::WindowCloseButtonHint;
   if (impl.minimizeButton) flags |= Qt::WindowMinimizeButtonHint;
@@ -144,19 +157,42 @@ void Window::SetProperty(const String& name, const Variant& value) {
   if (name == "Title") {
     impl.title = value.StringValue();
     impl.top->setWindowTitle(ToQString(impl.title));
-  } else if (name == "Width") SetWidth(value.IntegerValue());
-  else if (name == "Height") SetHeight(value.IntegerValue());
-  else if (name == "MinWidth") { impl.minWidth = value.IntegerValue(); impl.ApplySize(); }
-  else if (name == "MinHeight") { impl.minHeight = value.IntegerValue(); impl.ApplySize(); }
-  else if (name == "MaxWidth") { impl.maxWidth = value.IntegerValue(); impl.ApplySize(); }
-  else if (name == "MaxHeight") { impl.maxHeight = value.IntegerValue(); impl.ApplySize(); }
-  else if (name == "Resizeable") { impl.resizeable = value.BooleanValue(); impl.ApplySize(); impl.ApplyFlags(); }
-  else if (name == "Placement") impl.placement = value.IntegerValue();
-  else if (name == "Frame") { impl.frame = value.IntegerValue(); impl.ApplyFlags(); }
-  else if (name == "CloseButton") { impl.closeButton = value.BooleanValue(); impl.ApplyFlags(); }
-  else if (name == "MinimizeButton") { impl.minimizeButton = value.BooleanValue(); impl.ApplyFlags(); }
-  else if (name == "MaximizeButton") { impl.maximizeButton = value.BooleanValue(); impl.ApplyFlags(); }
-  else if (name == "Visible") SetVisible(value.BooleanValue());
+  } else if (name == "Width")
+    SetWidth(value.IntegerValue());
+  else if (name == "Height")
+    SetHeight(value.IntegerValue());
+  else if (name == "MinWidth") {
+    impl.minWidth = value.IntegerValue();
+    impl.ApplySize();
+  } else if (name == "MinHeight") {
+    impl.minHeight = value.IntegerValue();
+    impl.ApplySize();
+  } else if (name == "MaxWidth") {
+    impl.maxWidth = value.IntegerValue();
+    impl.ApplySize();
+  } else if (name == "MaxHeight") {
+    impl.maxHeight = value.IntegerValue();
+    impl.ApplySize();
+  } else if (name == "Resizeable") {
+    impl.resizeable = value.BooleanValue();
+    impl.ApplySize();
+    impl.ApplyFlags();
+  } else if (name == "Placement")
+    impl.placement = value.IntegerValue();
+  else if (name == "Frame") {
+    impl.frame = value.IntegerValue();
+    impl.ApplyFlags();
+  } else if (name == "CloseButton") {
+    impl.closeButton = value.BooleanValue();
+    impl.ApplyFlags();
+  } else if (name == "MinimizeButton") {
+    impl.minimizeButton = value.BooleanValue();
+    impl.ApplyFlags();
+  } else if (name == "MaximizeButton") {
+    impl.maximizeButton = value.BooleanValue();
+    impl.ApplyFlags();
+  } else if (name == "Visible")
+    SetVisible(value.BooleanValue());
   else if (name == "HasBackColor" || name == "BackColor") {
     const bool has = StoredProperty("HasBackColor").BooleanValue();
     QPalette palette = impl.content->palette();
@@ -177,17 +213,25 @@ Variant Window::Property(const String& name) const {
 
 String Window::Title() const { return impl_->title; }
 int Window::Width() const { return impl_->width; }
-void Window::SetWidth(int v) { impl_->width = std::max(0, v); impl_->ApplySize(); }
+void Window::SetWidth(int v) {
+  impl_->width = std::max(0, v);
+  impl_->ApplySize();
+}
 int Window::Height() const { return impl_->height; }
-void Window::SetHeight(int v) { impl_->height = std::max(0, v); impl_->ApplySize(); }
+void Window::SetHeight(int v) {
+  impl_->height = std::max(0, v);
+  impl_->ApplySize();
+}
 
 bool Window::Visible() const { return impl_->visible; }
 
 void Window::SetVisible(bool v) {
   impl_->visible = v;
   if (!impl_->constructed) return;  // Construct shows it at the end
-  if (v) Show();
-  else if (impl_->top) impl_->top->hide();
+  if (v)
+    Show();
+  else if (impl_->top)
+    impl_->top->hide();
 }
 
 bool Window::IsOpen() const noexcept { return impl_->open; }

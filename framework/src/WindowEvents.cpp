@@ -54,8 +54,8 @@ bool DispatchWheel(Window& window, QObject* receiver, QWheelEvent& event) {
   top->setProperty("rbWheelRestX", restX % 120);
   top->setProperty("rbWheelRestY", restY % 120);
   RectControl* control = ControlOfWidget(receiver);
-  const bool popup = control != nullptr && dynamic_cast<PopupMenu*>(control) != nullptr &&
-                     control->HasHandler("MouseWheel");
+  const bool popup =
+      control != nullptr && dynamic_cast<PopupMenu*>(control) != nullptr && control->HasHandler("MouseWheel");
   if (dx == 0 && dy == 0) return popup;  // a partial step: wait for the rest
   const QPointF global = event.globalPosition();
   if (control != nullptr && control->Widget() != nullptr) {
@@ -73,7 +73,8 @@ bool DispatchWindowEvent(QObject* receiver, QEvent* event) {
   Window* found = WindowOfWidget(receiver);
   if (found == nullptr) return false;
   Ref<Window> window(found);
-  if (event->type() == QEvent::Wheel) return DispatchWheel(*window, receiver, static_cast<QWheelEvent&>(*event));
+  if (event->type() == QEvent::Wheel)
+    return DispatchWheel(*window, receiver, static_cast<QWheelEvent&>(*event));
   return DispatchKey(*window, static_cast<QKeyEvent&>(*event));
 }
 

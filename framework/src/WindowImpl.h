@@ -14,7 +14,7 @@ class QVBoxLayout;
 namespace rb {
 
 struct Window::Impl {
-  QPointer<QWidget> top;      // the top-level widget (deleted later, see ~Window)
+  QPointer<QWidget> top;       // the top-level widget (deleted later, see ~Window)
   QWidget* content = nullptr;  // holds the controls; its size is Width x Height
   QVBoxLayout* layout = nullptr;
   QPointer<QMenuBar> menuBar;
@@ -33,7 +33,7 @@ struct Window::Impl {
   bool constructed = false;  // Construct finished: Visible now shows and hides
   bool open = false;         // in the list of open windows
   bool closing = false;
-  bool placed = false;       // placed on the screen at its first showing
+  bool placed = false;  // placed on the screen at its first showing
 
   void ApplySize();
   void ApplyFlags();

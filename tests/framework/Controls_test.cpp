@@ -1,5 +1,7 @@
 // Controls: assignments from code raise their events before they return,
 // nested; clamping; lookups; the mouse events of labels and sliders.
+#include "rb/Controls.h"
+
 #include <QApplication>
 #include <QComboBox>
 #include <QLabel>
@@ -9,7 +11,6 @@
 #include <QWheelEvent>
 
 #include "GuiTestSupport.h"
-#include "rb/Controls.h"
 
 namespace {
 
@@ -17,7 +18,7 @@ using rbtest::EventLog;
 using rbtest::GuiTest;
 
 class ControlsTest : public GuiTest {
-protected:
+ protected:
   void SetUp() override {
     GuiTest::SetUp();
     window = rb::New<rb::Window>();
@@ -41,7 +42,8 @@ void SendMouse(QWidget* widget, QEvent::Type type, QPoint at) {
 TEST_F(ControlsTest, AssigningSliderValueRaisesValueChangedBeforeItReturns) {
   auto slider = Add<rb::Slider>("PitchSlider", {{"Minimum", -64}, {"Maximum", 64}, {"Value", 0}});
   EventLog log;
-  slider->SetHandler<void()>("ValueChanged", [&] { log.Add("changed to " + std::to_string(slider->Value())); });
+  slider->SetHandler<void()>("ValueChanged",
+                             [&] { log.Add("changed to " + std::to_string(slider->Value())); });
   slider->SetValue(12);
   log.Add("returned");
   EXPECT_EQ(log.entries, (std::vector<std::string>{"changed to 12", "returned"}));
@@ -96,7 +98,8 @@ TEST_F(ControlsTest, SliderIsUprightWhenTallerThanWide) {
     bool vertical;
   };
   for (const Case& c : {Case{84, 85, true}, Case{73, 85, true}, Case{85, 84, false}, Case{50, 50, false}}) {
-    auto slider = Add<rb::Slider>("S", {{"Left", 28}, {"Top", 104}, {"Width", c.width}, {"Height", c.height}});
+    auto slider =
+        Add<rb::Slider>("S", {{"Left", 28}, {"Top", 104}, {"Width", c.width}, {"Height", c.height}});
     EXPECT_EQ(slider->IsVertical(), c.vertical) << c.width << "x" << c.height;
     const auto* bar = static_cast<QSlider*>(slider->Widget());
     EXPECT_EQ(bar->orientation(), c.vertical ? Qt::Vertical : Qt::Horizontal);
@@ -115,8 +118,8 @@ TEST_F(ControlsTest, PlayersSliderMoveRaisesValueChangedOnce) {
 
 TEST_F(ControlsTest, SliderMouseDownComesFirstAndTrueKeepsTheSliderStill) {
   for (bool taken : {true, false}) {
-    auto slider = Add<rb::Slider>("S", {{"Width", 84}, {"Height", 85}, {"Minimum", -64}, {"Maximum", 64},
-                                        {"PageStep", 1}});
+    auto slider = Add<rb::Slider>(
+        "S", {{"Width", 84}, {"Height", 85}, {"Minimum", -64}, {"Maximum", 64}, {"PageStep", 1}});
     window->Show();
     std::vector<std::pair<int, int>> downs;
     int valueAtDown = 999;
@@ -244,8 +247,13 @@ TEST_F(ControlsTest, ControlsAreFoundByNameAndIndex) {
 }
 
 TEST_F(ControlsTest, CommonPropertiesReadBackAndUnknownOnesAreKept) {
-  auto label = Add<rb::StaticText>("Key", {{"Left", 150}, {"Top", 136}, {"Width", 64}, {"Height", 21},
-                                           {"HelpTag", "Key name"}, {"DataSource", ""}, {"LockLeft", false}});
+  auto label = Add<rb::StaticText>("Key", {{"Left", 150},
+                                           {"Top", 136},
+                                           {"Width", 64},
+                                           {"Height", 21},
+                                           {"HelpTag", "Key name"},
+                                           {"DataSource", ""},
+                                           {"LockLeft", false}});
   EXPECT_EQ(label->Widget()->geometry(), QRect(150, 136, 64, 21));
   EXPECT_EQ(label->HelpTag().Bytes(), "Key name");
   EXPECT_EQ(label->Widget()->toolTip(), QString("Key name"));
@@ -263,12 +271,17 @@ TEST_F(ControlsTest, ColoursAreTakenAsNumbersAndAsHexText) {
   auto b = Add<rb::StaticText>("B", {{"TextColor", "E8E8E8"}});
   EXPECT_EQ(a->TextColor(), rb::RGB(0xE8, 0xE8, 0xE8));
   EXPECT_EQ(b->TextColor(), a->TextColor());
-  EXPECT_EQ(static_cast<QLabel*>(b->Widget())->palette().color(QPalette::WindowText), QColor(0xE8, 0xE8, 0xE8));
+  EXPECT_EQ(static_cast<QLabel*>(b->Widget())->palette().color(QPalette::WindowText),
+            QColor(0xE8, 0xE8, 0xE8));
 }
 
 TEST_F(ControlsTest, StaticTextProperties) {
-  auto label = Add<rb::StaticText>("Presets", {{"Text", "Presets"}, {"TextAlign", 1}, {"Bold", true},
-                                               {"Underline", true}, {"TextSize", 0}, {"Multiline", false}});
+  auto label = Add<rb::StaticText>("Presets", {{"Text", "Presets"},
+                                               {"TextAlign", 1},
+                                               {"Bold", true},
+                                               {"Underline", true},
+                                               {"TextSize", 0},
+                                               {"Multiline", false}});
   auto* widget = static_cast<QLabel*>(label->Widget());
   EXPECT_EQ(label->Text().Bytes(), "Presets");
   EXPECT_EQ(label->TextAlign(), 1);
@@ -280,12 +293,13 @@ TEST_F(ControlsTest, StaticTextProperties) {
 }
 
 TEST_F(ControlsTest, LabelWithInitialParentLiesOnItsSlider) {
-  auto label = Add<rb::StaticText>("PitchSliderValue", {{"Left", 56}, {"Top", 136}, {"Width", 35}, {"Height", 20}});
+  auto label =
+      Add<rb::StaticText>("PitchSliderValue", {{"Left", 56}, {"Top", 136}, {"Width", 35}, {"Height", 20}});
   auto slider = Add<rb::Slider>("PitchSlider", {{"Left", 28}, {"Top", 104}, {"Width", 84}, {"Height", 85}});
   label->SetProperty("InitialParent", "PitchSlider");
   const QObjectList& stack = slider->Widget()->parentWidget()->children();
   EXPECT_GT(stack.indexOf(label->Widget()), stack.indexOf(slider->Widget()));  // later is on top
-  EXPECT_EQ(label->Widget()->geometry(), QRect(56, 136, 35, 20));          // window coordinates
+  EXPECT_EQ(label->Widget()->geometry(), QRect(56, 136, 35, 20));              // window coordinates
   EXPECT_EQ(label->Widget()->parentWidget(), slider->Widget()->parentWidget());
 }
 
@@ -297,9 +311,8 @@ TEST_F(ControlsTest, StaticTextMouseUpFollowsOnlyATakenMouseDown) {
       log.Add("down " + std::to_string(x) + "," + std::to_string(y));
       return taken;
     });
-    label->SetHandler<void(int, int)>("MouseUp", [&](int x, int y) {
-      log.Add("up " + std::to_string(x) + "," + std::to_string(y));
-    });
+    label->SetHandler<void(int, int)>(
+        "MouseUp", [&](int x, int y) { log.Add("up " + std::to_string(x) + "," + std::to_string(y)); });
     label->SetHandler<void()>("MouseEnter", [&] { log.Add("enter"); });
     label->SetHandler<void()>("MouseExit", [&] { log.Add("exit"); });
     QEvent enter(QEvent::Enter), leave(QEvent::Leave);
@@ -334,8 +347,9 @@ TEST_F(ControlsTest, PushButtonPushRaisesActionAndReturnPressesOnlyTheDefault) {
 }
 
 TEST_F(ControlsTest, LineFollowsItsEndPoints) {
-  auto line = Add<rb::Line>("Line1", {{"X1", 26}, {"Y1", 228}, {"X2", 238}, {"Y2", 228}, {"BorderWidth", 1},
-                                      {"LineColor", "AAAAAA"}});
+  auto line = Add<rb::Line>(
+      "Line1",
+      {{"X1", 26}, {"Y1", 228}, {"X2", 238}, {"Y2", 228}, {"BorderWidth", 1}, {"LineColor", "AAAAAA"}});
   EXPECT_EQ(line->Left(), 26);
   EXPECT_EQ(line->Top(), 228);
   EXPECT_EQ(line->Width(), 212);
@@ -344,8 +358,8 @@ TEST_F(ControlsTest, LineFollowsItsEndPoints) {
 }
 
 TEST_F(ControlsTest, EditFieldTextAndReadOnly) {
-  auto field = Add<rb::EditField>("Text", {{"Multiline", true}, {"ReadOnly", true}, {"ScrollbarVertical", true},
-                                           {"Styled", false}});
+  auto field = Add<rb::EditField>(
+      "Text", {{"Multiline", true}, {"ReadOnly", true}, {"ScrollbarVertical", true}, {"Styled", false}});
   field->SetText("Line 1\nLine 2");
   EXPECT_EQ(field->Text().Bytes(), "Line 1\nLine 2");
   EXPECT_TRUE(field->ReadOnly());

@@ -16,7 +16,7 @@
 namespace rbtest {
 
 class GuiTest : public ::testing::Test {
-protected:
+ protected:
   void SetUp() override {
     ASSERT_TRUE(rb::RuntimeIsInitialised());
     rb::SetMsgBoxHook([this](const rb::String& text) { messages.push_back(text.Bytes()); });

@@ -10,8 +10,9 @@ namespace {
 using rbtest::GuiTest;
 
 class KeyboardTest : public GuiTest {
-protected:
-  void Send(QEvent::Type type, int key, Qt::KeyboardModifiers modifiers, quint32 scanCode, const QString& text) {
+ protected:
+  void Send(QEvent::Type type, int key, Qt::KeyboardModifiers modifiers, quint32 scanCode,
+            const QString& text) {
     QKeyEvent event(type, key, modifiers, scanCode, 0, 0, text);
     QCoreApplication::sendEvent(&target, &event);
   }
@@ -48,9 +49,11 @@ TEST_F(KeyboardTest, PhysicalKeysAreTrackedByVirtualCode) {
   };
   for (const Case& c : cases) {
     Send(QEvent::KeyPress, c.key, c.modifiers, c.scanCode, c.text);
-    for (int code : kAllCodes) EXPECT_EQ(rb::Keyboard::AsyncKeyDown(code), code == c.expected) << c.what << ", code " << code;
+    for (int code : kAllCodes)
+      EXPECT_EQ(rb::Keyboard::AsyncKeyDown(code), code == c.expected) << c.what << ", code " << code;
     Send(QEvent::KeyRelease, c.key, c.modifiers, c.scanCode, c.text);
-    for (int code : kAllCodes) EXPECT_FALSE(rb::Keyboard::AsyncKeyDown(code)) << c.what << " released, code " << code;
+    for (int code : kAllCodes)
+      EXPECT_FALSE(rb::Keyboard::AsyncKeyDown(code)) << c.what << " released, code " << code;
   }
 }
 

@@ -84,7 +84,8 @@ TEST_F(MenuTest, ChoosingAnItemRunsTheWindowsHandlerByName) {
 TEST_F(MenuTest, AutoEnableFollowsTheHandlersAndQuitIsAlwaysOn) {
   auto window = rb::New<rb::Window>();
   window->SetMenuBar(MakeBar());
-  window->SetHandler<void()>("AddMenuHandlers", [&] { window->AddMenuHandler("HelpSupport", [] { return true; }); });
+  window->SetHandler<void()>("AddMenuHandlers",
+                             [&] { window->AddMenuHandler("HelpSupport", [] { return true; }); });
   window->Construct();
   auto* bar = window->Widget()->findChild<QMenuBar*>();
   EXPECT_TRUE(ActionNamed(bar, "Support")->isEnabled());

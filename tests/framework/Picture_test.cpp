@@ -1,10 +1,11 @@
 // Pictures: masks, drawing at the picture's own size, resources by number.
-#include <QWidget>
+#include "rb/Picture.h"
+
 #include <QImage>
+#include <QWidget>
 
 #include "GuiTestSupport.h"
 #include "rb/Controls.h"
-#include "rb/Picture.h"
 
 namespace {
 

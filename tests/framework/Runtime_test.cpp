@@ -10,7 +10,7 @@ namespace {
 
 // One QApplication for the whole test binary, made before any test runs.
 class GuiEnvironment : public ::testing::Environment {
-public:
+ public:
   void SetUp() override {
     static int argc = 1;
     static char name[] = "test_framework";
@@ -30,7 +30,7 @@ using rbtest::GuiTest;
 class RuntimeTest : public GuiTest {};
 
 class LoggingWindow : public rb::Window {
-public:
+ public:
   LoggingWindow(EventLog& log, std::string name) {
     SetHandler<bool(bool)>("CancelClose", [&log, name](bool quitting) {
       log.Add(name + ".CancelClose(" + (quitting ? "true" : "false") + ")");
@@ -66,8 +66,8 @@ TEST_F(RuntimeTest, QuitGivesEachOpenWindowCancelCloseThenCloseInOrder) {
   });
   rb::Quit(3);
   EXPECT_TRUE(rb::IsQuitting());
-  EXPECT_EQ(log.entries, (std::vector<std::string>{"A.CancelClose(true)", "A.Close", "B.CancelClose(true)",
-                                                   "B.Close"}));
+  EXPECT_EQ(log.entries,
+            (std::vector<std::string>{"A.CancelClose(true)", "A.Close", "B.CancelClose(true)", "B.Close"}));
   EXPECT_FALSE(first->IsOpen());
   EXPECT_FALSE(second->IsOpen());
   EXPECT_EQ(rb::OpenWindows().Count(), 0);

@@ -1,7 +1,7 @@
 // Windows: construction order, properties, implicit instances, closing, keys
 // and the wheel, modal showing and screenshots.
-#include <QGuiApplication>
 #include <QDir>
+#include <QGuiApplication>
 #include <QImage>
 #include <QKeyEvent>
 #include <QScreen>
@@ -24,7 +24,7 @@ int liveWindows = 0;
 
 // A window class with its own construction handlers, as a program declares.
 class TestWindow : public rb::Window {
-public:
+ public:
   explicit TestWindow(EventLog* log = nullptr) : log_(log) {
     ++liveWindows;
     SetHandler<void()>("Layout", [this] {
@@ -49,7 +49,7 @@ public:
   std::string ClassName() const override { return "TestWindow.TestWindow"; }
   int opens = 0;
 
-private:
+ private:
   void Note(std::string what) {
     if (log_ != nullptr) log_->Add(std::move(what));
   }
@@ -62,8 +62,8 @@ TEST_F(WindowTest, ConstructRaisesItsEventsInOrderThenShows) {
   EventLog log;
   auto window = rb::New<TestWindow>(&log);
   window->Construct();
-  EXPECT_EQ(log.entries, (std::vector<std::string>{"Layout", "CreateControls", "AddMenuHandlers", "First.Open",
-                                                   "Second.Open", "Open"}));
+  EXPECT_EQ(log.entries, (std::vector<std::string>{"Layout", "CreateControls", "AddMenuHandlers",
+                                                   "First.Open", "Second.Open", "Open"}));
   EXPECT_TRUE(window->Widget()->isVisible());
   EXPECT_TRUE(window->IsOpen());
   EXPECT_EQ(window->Widget()->windowTitle(), QString("Test"));
@@ -149,8 +149,11 @@ TEST_F(WindowTest, PropertiesGiveSizeColourAndFlags) {
   ASSERT_NE(content, nullptr);
   EXPECT_EQ(content->size(), QSize(266, 308));
   EXPECT_EQ(content->minimumSize(), content->maximumSize());  // fixed size
-  window->ApplyProperties({{"HasBackColor", true}, {"BackColor", 0x000000}, {"MaximizeButton", false},
-                           {"MinimizeButton", true}, {"Composite", false}});
+  window->ApplyProperties({{"HasBackColor", true},
+                           {"BackColor", 0x000000},
+                           {"MaximizeButton", false},
+                           {"MinimizeButton", true},
+                           {"Composite", false}});
   EXPECT_EQ(content->palette().color(QPalette::Window), QColor(0, 0, 0));
   EXPECT_TRUE(content->autoFillBackground());
   window->SetProperty("BackColor", "FF8000");

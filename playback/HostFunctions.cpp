@@ -48,7 +48,9 @@ bool isOldHost() noexcept {
 
 }  // namespace
 
-void SetHostResolver(HostResolver resolver) noexcept { gHostResolver.store(resolver, std::memory_order_relaxed); }
+void SetHostResolver(HostResolver resolver) noexcept {
+  gHostResolver.store(resolver, std::memory_order_relaxed);
+}
 
 void* ResolveHostFunction(const char* name) noexcept {
   HostResolver resolver = gHostResolver.load(std::memory_order_relaxed);
@@ -73,18 +75,20 @@ void RegisterClassDefinition(PluginClassDefinition* record) noexcept {
     record->methods = oldTable;
   }
 
-  auto registerClass = reinterpret_cast<PluginRegisterClassFn>(gPluginRegisterClass.load(std::memory_order_relaxed));
+  auto registerClass =
+      reinterpret_cast<PluginRegisterClassFn>(gPluginRegisterClass.load(std::memory_order_relaxed));
   if (registerClass != nullptr) registerClass(record);
 }
 
 HostString BuildHostString(const void* bytes, int32_t length, uint32_t encoding) noexcept {
   if (bytes == nullptr || length == 0) return nullptr;
-  auto buildString = reinterpret_cast<REALBuildStringFn>(lazyHostFunction(gREALBuildString, "REALBuildString"));
+  auto buildString =
+      reinterpret_cast<REALBuildStringFn>(lazyHostFunction(gREALBuildString, "REALBuildString"));
   if (buildString == nullptr) return nullptr;
   HostString s = buildString(bytes, length);
   if (s == nullptr) return nullptr;
-  auto setEncoding =
-      reinterpret_cast<REALSetStringEncodingFn>(lazyHostFunction(gREALSetStringEncoding, "REALSetStringEncoding"));
+  auto setEncoding = reinterpret_cast<REALSetStringEncodingFn>(
+      lazyHostFunction(gREALSetStringEncoding, "REALSetStringEncoding"));
   if (setEncoding != nullptr) setEncoding(s, encoding);
   return s;
 }

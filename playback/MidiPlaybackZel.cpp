@@ -51,10 +51,11 @@ OSStatus buildGraph(NewGraph& g) noexcept {
   if ((status = AUGraphOpen(g.graph)) != 0) return status;
   if ((status = AUGraphInitialize(g.graph)) != 0) return status;
   AudioUnit synth = 0;
-  if ((status = AUGraphGetNodeInfo(g.graph, g.synthNode, nullptr, nullptr, nullptr, &synth)) != 0) return status;
+  if ((status = AUGraphGetNodeInfo(g.graph, g.synthNode, nullptr, nullptr, nullptr, &synth)) != 0)
+    return status;
   const uint32_t reverbOff = 0;
-  if ((status = AudioUnitSetProperty(synth, kMusicDeviceProperty_UsesInternalReverb, kAudioUnitScope_Global, 0,
-                                     &reverbOff, sizeof reverbOff)) != 0)
+  if ((status = AudioUnitSetProperty(synth, kMusicDeviceProperty_UsesInternalReverb, kAudioUnitScope_Global,
+                                     0, &reverbOff, sizeof reverbOff)) != 0)
     return status;
   return AUGraphStart(g.graph);
 }
@@ -123,7 +124,8 @@ int32_t Init(void* object) noexcept {
   return 1;
 }
 
-void SendMidiEvent(void* object, int32_t status, int32_t data1, int32_t data2, int32_t offsetSampleFrame) noexcept {
+void SendMidiEvent(void* object, int32_t status, int32_t data1, int32_t data2,
+                   int32_t offsetSampleFrame) noexcept {
   PlaybackInstanceData& data = InstanceDataOf(object);
   AudioUnit unit = 0;
   const OSStatus lookup = GetSynthUnit(data, &unit);
@@ -131,8 +133,9 @@ void SendMidiEvent(void* object, int32_t status, int32_t data1, int32_t data2, i
     setLasterror(data, lookup);
     return;
   }
-  setLasterror(data, MusicDeviceMIDIEvent(unit, static_cast<uint32_t>(status), static_cast<uint32_t>(data1),
-                                          static_cast<uint32_t>(data2), static_cast<uint32_t>(offsetSampleFrame)));
+  setLasterror(data,
+               MusicDeviceMIDIEvent(unit, static_cast<uint32_t>(status), static_cast<uint32_t>(data1),
+                                    static_cast<uint32_t>(data2), static_cast<uint32_t>(offsetSampleFrame)));
 }
 
 int32_t InstrumentCount(void* object) noexcept {
@@ -157,7 +160,8 @@ HostString InstrumentName(void* object, int32_t instrumentID) noexcept {
   if (status != 0) return nullptr;
   // The name ends at the first NUL; a unit that fills all 256 bytes gives 256.
   const void* end = std::memchr(name, 0, sizeof name);
-  const auto length = static_cast<int32_t>(end != nullptr ? static_cast<const char*>(end) - name : sizeof name);
+  const auto length =
+      static_cast<int32_t>(end != nullptr ? static_cast<const char*>(end) - name : sizeof name);
   return BuildHostString(name, length, kTextEncodingUS_ASCII);
 }
 

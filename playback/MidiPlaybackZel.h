@@ -28,7 +28,8 @@ int32_t Init(void* object) noexcept;
 
 // "SendMidiEvent(...)": plays one event on the synthesizer, values unchanged.
 // UI or MIDI input thread.
-void SendMidiEvent(void* object, int32_t status, int32_t data1, int32_t data2, int32_t offsetSampleFrame) noexcept;
+void SendMidiEvent(void* object, int32_t status, int32_t data1, int32_t data2,
+                   int32_t offsetSampleFrame) noexcept;
 
 // "InstrumentCount as integer". UI thread.
 int32_t InstrumentCount(void* object) noexcept;

@@ -10,10 +10,10 @@
 #include "AudioToolbox.h"
 
 struct PlaybackInstanceData {
-  int32_t Handle;     // read-only property; nothing here writes it
-  int32_t Lasterror;  // read-only property: status of the last member call
+  int32_t Handle;                 // read-only property; nothing here writes it
+  int32_t Lasterror;              // read-only property: status of the last member call
   int32_t channelInstrument[16];  // Instrument ID last selected on MIDI channel 0..15
-  AUGraph graph;      // 0: no graph (not initialised)
+  AUGraph graph;                  // 0: no graph (not initialised)
   AUNode synthNode;
   AUNode filterNode;
   AUNode outputNode;
@@ -45,7 +45,9 @@ inline void storeGraph(PlaybackInstanceData& data, AUGraph graph) noexcept {
   std::atomic_ref<AUGraph>(data.graph).store(graph, std::memory_order_release);
 }
 
-inline void setLasterror(PlaybackInstanceData& data, int32_t status) noexcept { storeField(data.Lasterror, status); }
+inline void setLasterror(PlaybackInstanceData& data, int32_t status) noexcept {
+  storeField(data.Lasterror, status);
+}
 
 // The instance data of the host's object: the object pointer plus the offset
 // the host wrote into word 4 of the class record, read afresh at every call.

@@ -23,7 +23,8 @@ struct MessageBuffer {
 
 void flush(void* object, MessageBuffer& buffer) noexcept {
   if (buffer.count == 0) return;
-  DispatchMidiMessage(object, buffer.bytes, buffer.count < kMessageBufferSize ? buffer.count : kMessageBufferSize);
+  DispatchMidiMessage(object, buffer.bytes,
+                      buffer.count < kMessageBufferSize ? buffer.count : kMessageBufferSize);
   buffer.count = 0;
 }
 
@@ -54,7 +55,7 @@ void track(PlaybackInstanceData& data, uint8_t b0, uint8_t b1, uint8_t b2) noexc
 
 }  // namespace
 
-intptr_t MidiPlaybackZelCallback(void*) noexcept { return reinterpret_cast<intptr_t>(&PlaybackReadProc); }
+intptr_t MidiPlaybackZel::Callback(void*) noexcept { return reinterpret_cast<intptr_t>(&PlaybackReadProc); }
 
 void PlaybackReadProc(void* object, const void* packetList) noexcept {
   if (object == nullptr || packetList == nullptr) return;

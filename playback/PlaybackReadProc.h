@@ -5,9 +5,11 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace MidiPlaybackZel {
 // "Callback as integer": the address of PlaybackReadProc, pointer-sized so
 // that it survives a 64-bit build. Sets nothing. Any thread.
-intptr_t MidiPlaybackZelCallback(void* object) noexcept;
+intptr_t Callback(void* object) noexcept;
+}  // namespace MidiPlaybackZel
 
 // Reads a packet list laid out like the MIDI service's: UInt32 packet count,
 // then packets back to back (UInt64 time stamp, UInt16 length, the bytes; no

@@ -20,7 +20,7 @@ void* entryAddress(Function function) noexcept {
 
 // Bound by the application as "MidiPlaybackZel." + declaration: byte-exact.
 PluginMethodEntry gMethods[] = {
-    {entryAddress(&MidiPlaybackZelCallback), nullptr, "Callback as integer", kMethodFlags},
+    {entryAddress(&MidiPlaybackZel::Callback), nullptr, "Callback as integer", kMethodFlags},
     {entryAddress(&MidiPlaybackZel::Init), nullptr, "Init as boolean", kMethodFlags},
     {entryAddress(&MidiPlaybackZel::SendMidiEvent), nullptr,
      "SendMidiEvent(Status as integer, Data1 as integer, Data2 as integer, OffsetSampleFrame as integer)",
@@ -31,14 +31,28 @@ PluginMethodEntry gMethods[] = {
     {entryAddress(&MidiPlaybackZel::InstrumentName), nullptr, "InstrumentName(index as integer) as string",
      kMethodFlags},
     {entryAddress(&MidiPlaybackZel::CPULoad), nullptr, "CPULoad as single", kMethodFlags},
-    {entryAddress(&MidiPlaybackZel::InstrumentIDOnChannel), entryAddress(&MidiPlaybackZel::SetInstrumentIDOnChannel),
+    {entryAddress(&MidiPlaybackZel::InstrumentIDOnChannel),
+     entryAddress(&MidiPlaybackZel::SetInstrumentIDOnChannel),
      "InstrumentIDOnChannel(Channel as integer) as integer", kMethodFlags},
 };
 
 // Read by the host straight from the instance data (getter -1).
 PluginPropertyEntry gProperties[] = {
-    {nullptr, "Handle", "Integer", kPropertyFlags, -1, nullptr, offsetof(PlaybackInstanceData, Handle), {0, 0, 0}},
-    {nullptr, "Lasterror", "Integer", kPropertyFlags, -1, nullptr, offsetof(PlaybackInstanceData, Lasterror),
+    {nullptr,
+     "Handle",
+     "Integer",
+     kPropertyFlags,
+     -1,
+     nullptr,
+     offsetof(PlaybackInstanceData, Handle),
+     {0, 0, 0}},
+    {nullptr,
+     "Lasterror",
+     "Integer",
+     kPropertyFlags,
+     -1,
+     nullptr,
+     offsetof(PlaybackInstanceData, Lasterror),
      {0, 0, 0}},
 };
 
@@ -63,14 +77,16 @@ PluginClassDefinition gClassRecord = {
 
 PlaybackInstanceData& InstanceDataOf(void* object) noexcept {
   // Read at every call: the host writes the offset when it registers the class.
-  const PluginWord offset = std::atomic_ref<PluginWord>(gClassRecord.dataOffset).load(std::memory_order_relaxed);
+  const PluginWord offset =
+      std::atomic_ref<PluginWord>(gClassRecord.dataOffset).load(std::memory_order_relaxed);
   return *reinterpret_cast<PlaybackInstanceData*>(static_cast<char*>(object) + offset);
 }
 
 // Called once by the host when it loads the bundle, on its loader thread.
 PLAYBACK_EXPORT void REALPluginMain(HostResolver resolver) noexcept {
   SetHostResolver(resolver);
-  auto registerVersion = reinterpret_cast<RegisterPluginVersionFn>(ResolveHostFunction("RegisterPluginVersion"));
+  auto registerVersion =
+      reinterpret_cast<RegisterPluginVersionFn>(ResolveHostFunction("RegisterPluginVersion"));
   if (registerVersion != nullptr) registerVersion(kPluginInterfaceVersion);
   RegisterClassDefinition(&gClassRecord);
 }

@@ -36,10 +36,11 @@ void SendMidiEvent(benchmark::State& state) {
     state.SkipWithError("Init failed");
     return;
   }
-  auto send = reinterpret_cast<SendMidiEventFn>(
-      loaded.host
-          ->method("SendMidiEvent(Status as integer, Data1 as integer, Data2 as integer, OffsetSampleFrame as integer)")
-          ->function);
+  auto send =
+      reinterpret_cast<SendMidiEventFn>(loaded.host
+                                            ->method("SendMidiEvent(Status as integer, Data1 as integer, "
+                                                     "Data2 as integer, OffsetSampleFrame as integer)")
+                                            ->function);
   int note = 0;
   for (auto _ : state) {
     send(object.pointer(), 0x90, 40 + note, 100, 0);
@@ -47,8 +48,8 @@ void SendMidiEvent(benchmark::State& state) {
     note = (note + 1) % 40;
   }
   state.SetItemsProcessed(state.iterations() * 2);
-  state.counters["ns_per_call"] =
-      benchmark::Counter(double(state.iterations()) * 2, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+  state.counters["ns_per_call"] = benchmark::Counter(
+      double(state.iterations()) * 2, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 BENCHMARK(SendMidiEvent);
 
@@ -60,7 +61,8 @@ void PlaybackReadProcThreeMessages(benchmark::State& state) {
     return;
   }
   auto read = reinterpret_cast<PlaybackReadProcFn>(object.callback());
-  const std::vector<uint8_t> list = PacketList({{0xB0, 0x07, 0x64}, {0x90, 0x3C, 0x64, 0xF8}, {0x80, 0x3C, 0x00}});
+  const std::vector<uint8_t> list =
+      PacketList({{0xB0, 0x07, 0x64}, {0x90, 0x3C, 0x64, 0xF8}, {0x80, 0x3C, 0x00}});
   for (auto _ : state) read(object.pointer(), list.data());
   state.SetItemsProcessed(state.iterations() * 3);
 }

@@ -2,10 +2,10 @@
 // is cut into packets (a length byte, then up to that many bytes) and handed
 // to PlaybackReadProc as one well-formed packet list, over the scripted fake
 // audio layer so that every dispatched message is cheap.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -19,9 +19,7 @@ namespace {
 // offset 0 of it.
 alignas(8) uint8_t gObject[sizeof(PlaybackInstanceData)];
 
-bool initialise() {
-  return MidiPlaybackZel::Init(gObject) != 0;
-}
+bool initialise() { return MidiPlaybackZel::Init(gObject) != 0; }
 
 }  // namespace
 

@@ -25,8 +25,8 @@ TEST_P(Concurrency, MidiInputThreadAndUiThreadShareAnObjectWithoutLocks) {
   std::thread midiInput([&] {
     for (int i = 0; i < kRounds; ++i) {
       const auto v = static_cast<uint8_t>(i & 0x7F);
-      object.readPackets(PacketList({{0xB5, 0x00, v, 0xB5, 0x20, 0x01}, {0xC5, 0x02, 0x95, 0x3C, 0x40},
-                                     {0xF8, 0x85, 0x3C, 0x00}}));
+      object.readPackets(PacketList(
+          {{0xB5, 0x00, v, 0xB5, 0x20, 0x01}, {0xC5, 0x02, 0x95, 0x3C, 0x40}, {0xF8, 0x85, 0x3C, 0x00}}));
       object.sendMidiEvent(0x97, 0x40, 0x30, 0);
       object.sendMidiEvent(0x87, 0x40, 0x00, 0);
     }
@@ -49,6 +49,8 @@ TEST_P(Concurrency, MidiInputThreadAndUiThreadShareAnObjectWithoutLocks) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Audio, Concurrency, testing::Values(AudioKind::Fake, AudioKind::Real),
-                         [](const auto& info) { return info.param == AudioKind::Fake ? "FakeAudio" : "RealAudio"; });
+                         [](const auto& info) {
+                           return info.param == AudioKind::Fake ? "FakeAudio" : "RealAudio";
+                         });
 
 }  // namespace

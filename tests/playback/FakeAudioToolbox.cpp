@@ -102,8 +102,11 @@ class FakeAudioImpl final : public FakeAudio {
     log_.clear();
     nextGraph_ = 1;
     nextUnit_ = 100;
-    instruments_ = {{0x000000, "Piano 1"}, {0x000010, "Organ 1"}, {0x000105, "E.Piano 1"},
-                    {0x780000, "Jazz"}, {0x000020, ""}};
+    instruments_ = {{0x000000, "Piano 1"},
+                    {0x000010, "Organ 1"},
+                    {0x000105, "E.Piano 1"},
+                    {0x780000, "Jazz"},
+                    {0x000020, ""}};
     cpuLoad_ = 0.125f;
   }
 };
@@ -154,14 +157,15 @@ OSStatus AUGraphNewNode(AUGraph graph, const ComponentDescription* description, 
   return 0;
 }
 
-OSStatus AUGraphConnectNodeInput(AUGraph graph, AUNode sourceNode, uint32_t sourceOutputNumber, AUNode destNode,
-                                 uint32_t destInputNumber) {
+OSStatus AUGraphConnectNodeInput(AUGraph graph, AUNode sourceNode, uint32_t sourceOutputNumber,
+                                 AUNode destNode, uint32_t destInputNumber) {
   std::lock_guard lock(fake().mutex_);
   if (OSStatus s = fake().enter("AUGraphConnectNodeInput",
                                 numbers({graph, sourceNode, sourceOutputNumber, destNode, destInputNumber})))
     return s;
   FakeGraph* g = fake().graph(graph);
-  if (g == nullptr || !g->nodes.count(sourceNode) || !g->nodes.count(destNode)) return kAudioErr_InvalidConnection;
+  if (g == nullptr || !g->nodes.count(sourceNode) || !g->nodes.count(destNode))
+    return kAudioErr_InvalidConnection;
   return 0;
 }
 
@@ -260,10 +264,11 @@ OSStatus AUGraphGetCPULoad(AUGraph graph, float* outLoad) {
   return 0;
 }
 
-OSStatus AudioUnitGetProperty(AudioUnit unit, uint32_t propertyID, uint32_t scope, uint32_t element, void* outData,
-                              uint32_t* ioDataSize) {
+OSStatus AudioUnitGetProperty(AudioUnit unit, uint32_t propertyID, uint32_t scope, uint32_t element,
+                              void* outData, uint32_t* ioDataSize) {
   std::lock_guard lock(fake().mutex_);
-  if (OSStatus s = fake().enter("AudioUnitGetProperty", numbers({unit, propertyID, scope, element, *ioDataSize})))
+  if (OSStatus s =
+          fake().enter("AudioUnitGetProperty", numbers({unit, propertyID, scope, element, *ioDataSize})))
     return s;
   if (!fake().isSynthUnit(unit) || scope != kAudioUnitScope_Global) return kAudioErr_InvalidProperty;
   const auto& instruments = fake().instruments_;
@@ -299,7 +304,8 @@ OSStatus AudioUnitSetProperty(AudioUnit unit, uint32_t propertyID, uint32_t scop
   std::lock_guard lock(fake().mutex_);
   uint32_t value = 0;
   if (dataSize == 4) std::memcpy(&value, data, 4);
-  if (OSStatus s = fake().enter("AudioUnitSetProperty", numbers({unit, propertyID, scope, element, value, dataSize})))
+  if (OSStatus s =
+          fake().enter("AudioUnitSetProperty", numbers({unit, propertyID, scope, element, value, dataSize})))
     return s;
   if (!fake().isSynthUnit(unit) || propertyID != kMusicDeviceProperty_UsesInternalReverb || dataSize != 4)
     return kAudioErr_InvalidProperty;

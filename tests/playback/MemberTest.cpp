@@ -37,12 +37,20 @@ struct NoGraphCase {
 
 TEST_P(Members, WithoutAGraphEveryMemberButTheGetterFailsWithMinusOneAndSendsNothing) {
   const NoGraphCase cases[] = {
-      {"SendMidiEvent", [](PlaybackObject& o) { o.sendMidiEvent(0x90, 60, 100, 0); return true; }},
+      {"SendMidiEvent",
+       [](PlaybackObject& o) {
+         o.sendMidiEvent(0x90, 60, 100, 0);
+         return true;
+       }},
       {"InstrumentCount", [](PlaybackObject& o) { return o.instrumentCount() == 0; }},
       {"InstrumentID", [](PlaybackObject& o) { return o.instrumentID(0) == 0; }},
       {"InstrumentName", [](PlaybackObject& o) { return !o.instrumentName(0).has_value(); }},
       {"CPULoad", [](PlaybackObject& o) { return o.cpuLoad() == 0.0f; }},
-      {"setter", [](PlaybackObject& o) { o.setInstrumentIDOnChannel(1, 0x10203); return o.channelEntry(1) == 0; }},
+      {"setter",
+       [](PlaybackObject& o) {
+         o.setInstrumentIDOnChannel(1, 0x10203);
+         return o.channelEntry(1) == 0;
+       }},
   };
   EventRecorder recorder(seams());
   PlaybackObject object(host());
@@ -127,8 +135,8 @@ TEST_P(Members, SendMidiEventPassesTheEventAndLeavesTheChannelTableAlone) {
   object.sendMidiEvent(0xC3, 5, 0, 0);
   object.sendMidiEvent(0xB3, 0, 2, 0);
   object.sendMidiEvent(0x80, 60, 0, 0);
-  EXPECT_EQ(recorder.events(), (std::vector<MidiEvent>{
-                                   {0x90, 60, 100, 0}, {0xC3, 5, 0, 0}, {0xB3, 0, 2, 0}, {0x80, 60, 0, 0}}));
+  EXPECT_EQ(recorder.events(),
+            (std::vector<MidiEvent>{{0x90, 60, 100, 0}, {0xC3, 5, 0, 0}, {0xB3, 0, 2, 0}, {0x80, 60, 0, 0}}));
   EXPECT_EQ(object.instrumentIDOnChannel(3), 0);
 }
 
@@ -184,8 +192,9 @@ std::vector<std::string> initCalls(uint32_t g, AudioUnit synthUnit) {
 }
 std::vector<std::string> teardownCalls(uint32_t g) {
   const std::string G = std::to_string(g);
-  return {"AUGraphRemoveNode " + G + " 1", "AUGraphRemoveNode " + G + " 2", "AUGraphRemoveNode " + G + " 3",
-          "AUGraphStop " + G, "AUGraphUninitialize " + G, "DisposeAUGraph " + G};
+  return {"AUGraphRemoveNode " + G + " 1", "AUGraphRemoveNode " + G + " 2",
+          "AUGraphRemoveNode " + G + " 3", "AUGraphStop " + G,
+          "AUGraphUninitialize " + G,      "DisposeAUGraph " + G};
 }
 
 TEST_P(FakeMembers, InitBuildsSynthFilterOutputWithReverbOffThenInitAgainTearsTheOldGraphDownFirst) {
@@ -215,8 +224,8 @@ TEST_P(FakeMembers, ReleasingAnObjectWithoutAGraphCallsNothing) {
 }
 
 TEST_P(FakeMembers, AFailingInitStepReportsItsStatusAndLeavesNoGraph) {
-  const char* steps[] = {"NewAUGraph",   "AUGraphNewNode",    "AUGraphConnectNodeInput",
-                         "AUGraphUpdate", "AUGraphOpen",       "AUGraphInitialize",
+  const char* steps[] = {"NewAUGraph",         "AUGraphNewNode",       "AUGraphConnectNodeInput",
+                         "AUGraphUpdate",      "AUGraphOpen",          "AUGraphInitialize",
                          "AUGraphGetNodeInfo", "AudioUnitSetProperty", "AUGraphStart"};
   for (const char* step : steps) {
     SCOPED_TRACE(step);
@@ -253,8 +262,16 @@ TEST_P(FakeMembers, FailingAudioCallsSetLasterrorToTheirStatus) {
     const char* call;
     std::function<bool(PlaybackObject&)> returnsFailureValue;
   } cases[] = {
-      {"AUGraphGetNodeInfo", [](PlaybackObject& o) { o.sendMidiEvent(0x90, 1, 2, 3); return true; }},
-      {"MusicDeviceMIDIEvent", [](PlaybackObject& o) { o.sendMidiEvent(0x90, 1, 2, 3); return true; }},
+      {"AUGraphGetNodeInfo",
+       [](PlaybackObject& o) {
+         o.sendMidiEvent(0x90, 1, 2, 3);
+         return true;
+       }},
+      {"MusicDeviceMIDIEvent",
+       [](PlaybackObject& o) {
+         o.sendMidiEvent(0x90, 1, 2, 3);
+         return true;
+       }},
       {"AUGraphGetNodeInfo", [](PlaybackObject& o) { return o.instrumentCount() == 0; }},
       {"AudioUnitGetProperty", [](PlaybackObject& o) { return o.instrumentCount() == 0; }},
       {"AUGraphGetNodeInfo", [](PlaybackObject& o) { return o.instrumentID(1) == 0; }},
@@ -262,7 +279,8 @@ TEST_P(FakeMembers, FailingAudioCallsSetLasterrorToTheirStatus) {
       {"AUGraphGetNodeInfo", [](PlaybackObject& o) { return !o.instrumentName(0); }},
       {"AudioUnitGetProperty", [](PlaybackObject& o) { return !o.instrumentName(0); }},
       {"AUGraphGetCPULoad", [](PlaybackObject& o) { return o.cpuLoad() == 0.0f; }},
-      {"AUGraphGetNodeInfo", [](PlaybackObject& o) {
+      {"AUGraphGetNodeInfo",
+       [](PlaybackObject& o) {
          o.setInstrumentIDOnChannel(2, 0x10203);
          return o.channelEntry(2) == 0;
        }},
@@ -338,8 +356,8 @@ TEST_P(RealMembers, TheSoundFontOffersTheDefaultPresetInstruments) {
 }
 
 TEST_P(RealMembers, AMissingOrBrokenSoundFontFailsInitAndLaterMembersFail) {
-  const std::filesystem::path dir = std::filesystem::temp_directory_path() /
-                                    ("playback-sf-" + std::to_string(::getpid()));
+  const std::filesystem::path dir =
+      std::filesystem::temp_directory_path() / ("playback-sf-" + std::to_string(::getpid()));
   std::filesystem::create_directories(dir);
   const std::string garbage = (dir / "garbage.sf2").string();
   {

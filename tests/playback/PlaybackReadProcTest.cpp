@@ -4,7 +4,6 @@
 // model of the reader.
 #include <gtest/gtest.h>
 
-
 #include "TestHost.h"
 
 namespace {
@@ -194,10 +193,14 @@ struct ReaderModel {
     sent.push_back({b0, b1, b2, 0});
     const uint32_t old = static_cast<uint32_t>(table[b0 & 15]);
     uint32_t bank = (old >> 16) & 0x7F, lsb = (old >> 8) & 0x7F, program = old & 0x7F;
-    if ((b0 & 0xF0) == 0xC0) program = b1;
-    else if ((b0 & 0xF0) == 0xB0 && b1 == 0) bank = b2;
-    else if ((b0 & 0xF0) == 0xB0 && b1 == 32) lsb = b2;
-    else return;
+    if ((b0 & 0xF0) == 0xC0)
+      program = b1;
+    else if ((b0 & 0xF0) == 0xB0 && b1 == 0)
+      bank = b2;
+    else if ((b0 & 0xF0) == 0xB0 && b1 == 32)
+      lsb = b2;
+    else
+      return;
     table[b0 & 15] = static_cast<int32_t>((bank << 16) | (lsb << 8) | program);
   }
 };
@@ -226,7 +229,8 @@ std::vector<Bytes> randomPacketList(XorShift& random) {
       const auto data = static_cast<uint8_t>((r >> 8) & 0x7F);
       // Bank select and program change often enough to exercise tracking.
       if (k < 8) {
-        packet.insert(packet.end(), {static_cast<uint8_t>(0xB0 | (r >> 16) % 16), static_cast<uint8_t>(k < 4 ? 0 : 32), data});
+        packet.insert(packet.end(), {static_cast<uint8_t>(0xB0 | (r >> 16) % 16),
+                                     static_cast<uint8_t>(k < 4 ? 0 : 32), data});
       } else if (k < 12) {
         packet.insert(packet.end(), {static_cast<uint8_t>(0xC0 | (r >> 16) % 16), data});
       } else if (k < 35) {
@@ -259,7 +263,8 @@ TEST(ReaderFuzz, HundredThousandRandomPacketListsMatchTheModelWithoutOverruns) {
       recorder.clear();
       model.sent.clear();
       for (int channel = 0; channel < 16; ++channel)
-        ASSERT_EQ(object.channelEntry(channel), model.table[channel]) << "channel " << channel << " by list " << i;
+        ASSERT_EQ(object.channelEntry(channel), model.table[channel])
+            << "channel " << channel << " by list " << i;
     }
   }
 }

@@ -155,7 +155,8 @@ TEST_P(HostVersion, MembersCalledThroughTheHostsTableWork) {
 
 INSTANTIATE_TEST_SUITE_P(
     Versions, HostVersion,
-    testing::Values(HostVersionCase{"v5_8", 5.8, true}, HostVersionCase{"NoVersionFunction", std::nullopt, true},
+    testing::Values(HostVersionCase{"v5_8", 5.8, true},
+                    HostVersionCase{"NoVersionFunction", std::nullopt, true},
                     HostVersionCase{"v5_9", 5.9, false}, HostVersionCase{"v2025", 2025.1, false},
                     HostVersionCase{"NotANumber", std::numeric_limits<double>::quiet_NaN(), false},
                     HostVersionCase{"v0", 0.0, true}),
@@ -236,8 +237,8 @@ TEST(PluginBundleExports, TheInstalledBundleExportsOnlyREALPluginMain) {
   EXPECT_NE(path.find("/plugins/PlaybackPlugin.so"), std::string::npos) << path;
   FreshLoad load({}, path, false);
   EXPECT_NE(load.bundle->symbol("REALPluginMain"), nullptr);
-  for (const char* hidden : {"PlaybackReadProc", "BuildHostString", "RegisterClassDefinition", "TeardownGraph",
-                             "NewAUGraph", "MusicDeviceMIDIEvent", "AudioSetEventTap"})
+  for (const char* hidden : {"PlaybackReadProc", "BuildHostString", "RegisterClassDefinition",
+                             "TeardownGraph", "NewAUGraph", "MusicDeviceMIDIEvent", "AudioSetEventTap"})
     EXPECT_EQ(load.bundle->symbol(hidden), nullptr) << hidden;
   EXPECT_EQ(load.host.registerCalls, 1);
 }

@@ -52,7 +52,9 @@ class RenderedSound : public testing::Test {
     return 0;
   }
 
-  void controller(int channel, int number, int value) { object_->sendMidiEvent(0xB0 | channel, number, value, 0); }
+  void controller(int channel, int number, int value) {
+    object_->sendMidiEvent(0xB0 | channel, number, value, 0);
+  }
 
   SharedBundle* shared_ = nullptr;
   std::unique_ptr<PlaybackObject> object_;

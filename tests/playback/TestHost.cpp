@@ -25,7 +25,8 @@ template <int... N>
 constexpr std::array<HostResolver, kSlots> makeResolvers(std::integer_sequence<int, N...>) {
   return {&resolveInSlot<N>...};
 }
-constexpr std::array<HostResolver, kSlots> kResolvers = makeResolvers(std::make_integer_sequence<int, kSlots>{});
+constexpr std::array<HostResolver, kSlots> kResolvers =
+    makeResolvers(std::make_integer_sequence<int, kSlots>{});
 
 // Host functions: each finds its host through the slot of the record it got.
 template <int N>
@@ -68,11 +69,12 @@ struct HostFunctionSet {
 template <int... N>
 std::array<HostFunctionSet, kSlots> makeFunctionSets(std::integer_sequence<int, N...>) {
   return {HostFunctionSet{reinterpret_cast<void*>(&registerPluginVersion<N>),
-                          reinterpret_cast<void*>(&pluginRegisterClass<N>), reinterpret_cast<void*>(&getRBVersion<N>),
-                          reinterpret_cast<void*>(&buildString<N>),
+                          reinterpret_cast<void*>(&pluginRegisterClass<N>),
+                          reinterpret_cast<void*>(&getRBVersion<N>), reinterpret_cast<void*>(&buildString<N>),
                           reinterpret_cast<void*>(&setStringEncoding<N>)}...};
 }
-const std::array<HostFunctionSet, kSlots> kFunctionSets = makeFunctionSets(std::make_integer_sequence<int, kSlots>{});
+const std::array<HostFunctionSet, kSlots> kFunctionSets =
+    makeFunctionSets(std::make_integer_sequence<int, kSlots>{});
 
 }  // namespace
 
@@ -211,8 +213,8 @@ bool PlaybackObject::init() {
   return reinterpret_cast<int32_t (*)(void*)>(function("Init as boolean"))(pointer()) != 0;
 }
 void PlaybackObject::sendMidiEvent(int32_t status, int32_t data1, int32_t data2, int32_t offset) {
-  reinterpret_cast<void (*)(void*, int32_t, int32_t, int32_t, int32_t)>(
-      function("SendMidiEvent(Status as integer, Data1 as integer, Data2 as integer, OffsetSampleFrame as integer)"))(
+  reinterpret_cast<void (*)(void*, int32_t, int32_t, int32_t, int32_t)>(function(
+      "SendMidiEvent(Status as integer, Data1 as integer, Data2 as integer, OffsetSampleFrame as integer)"))(
       pointer(), status, data1, data2, offset);
 }
 int32_t PlaybackObject::instrumentCount() {
@@ -261,7 +263,8 @@ void EventRecorder::clear() {
   std::lock_guard lock(mutex_);
   events_.clear();
 }
-void EventRecorder::tap(void* context, AudioUnit, uint32_t status, uint32_t data1, uint32_t data2, uint32_t offset) {
+void EventRecorder::tap(void* context, AudioUnit, uint32_t status, uint32_t data1, uint32_t data2,
+                        uint32_t offset) {
   auto* self = static_cast<EventRecorder*>(context);
   std::lock_guard lock(self->mutex_);
   self->events_.push_back(MidiEvent{status, data1, data2, offset});

@@ -161,7 +161,8 @@ class EventRecorder {
   void clear();
 
  private:
-  static void tap(void* context, AudioUnit unit, uint32_t status, uint32_t data1, uint32_t data2, uint32_t offset);
+  static void tap(void* context, AudioUnit unit, uint32_t status, uint32_t data1, uint32_t data2,
+                  uint32_t offset);
   AudioSeams seams_;
   std::mutex mutex_;
   std::vector<MidiEvent> events_;

@@ -44,8 +44,8 @@ inline double Peak(const std::vector<float>& signal) {
 // autocorrelation: the first lag whose correlation comes within 10% of the
 // best one (so a period's multiples don't win), refined by a parabola through
 // its neighbours. 0 when nothing in [minHz, maxHz] correlates (silence, noise).
-inline double FrequencyByAutocorrelation(const std::vector<float>& signal, double sampleRate, double minHz = 50.0,
-                                         double maxHz = 2000.0) {
+inline double FrequencyByAutocorrelation(const std::vector<float>& signal, double sampleRate,
+                                         double minHz = 50.0, double maxHz = 2000.0) {
   const auto minLag = static_cast<std::size_t>(std::floor(sampleRate / maxHz));
   const auto maxLag = static_cast<std::size_t>(std::ceil(sampleRate / minHz));
   if (minLag < 2 || signal.size() < 2 * maxLag + 2) return 0.0;
@@ -154,7 +154,8 @@ inline double SpectralDistance(const std::vector<double>& a, const std::vector<d
     std::vector<double> out(count);
     double peak = 1e-20;
     for (std::size_t k = 0; k < count; ++k) peak = std::max(peak, s[k] * s[k]);
-    for (std::size_t k = 0; k < count; ++k) out[k] = std::max(-80.0, 10.0 * std::log10((s[k] * s[k] + 1e-20) / peak)) + 80.0;
+    for (std::size_t k = 0; k < count; ++k)
+      out[k] = std::max(-80.0, 10.0 * std::log10((s[k] * s[k] + 1e-20) / peak)) + 80.0;
     return out;
   };
   const std::vector<double> la = logPower(a, n), lb = logPower(b, n);

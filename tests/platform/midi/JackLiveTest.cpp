@@ -93,8 +93,9 @@ TEST(JackLive, MidiseqIsAddedConnectedReadAndRemoved) {
   ASSERT_NE(port->Handle(), 0);
   EXPECT_EQ(client->NumberOfSources(), 0);
 
-  // A quarter-second loop: middle C on at frame 0, off at frame 2000.
-  Child midiseq({"jack_midiseq", "Seq", "12000", "0", "60", "2000"});
+  // A quarter-second loop: middle C on at frame 0, held for 11000 of its
+  // 12000 frames, so that the sequencer mostly ends with the note down.
+  Child midiseq({"jack_midiseq", "Seq", "12000", "0", "60", "11000"});
   ASSERT_TRUE(pumpUntil([&] { return hasEvent(*client, "ObjectAdded") && client->NumberOfSources() == 1; }))
       << "jack_midiseq never appeared";
   rb::Ref<MidiEndpointZel> source = client->GetSource(0);
@@ -121,6 +122,14 @@ TEST(JackLive, MidiseqIsAddedConnectedReadAndRemoved) {
 
   midiseq.stop();
   EXPECT_TRUE(pumpUntil([&] { return hasEvent(*client, "ObjectRemoved"); })) << "no ObjectRemoved";
+  // Whenever it stopped, middle C is not left sounding: the last word on it
+  // is a note-off, the sequencer's own or the port's on its removal.
+  std::this_thread::sleep_for(50ms);
+  bool held = false;
+  for (const ReadRecord& r : port->log->snapshot())
+    for (const Bytes& p : r.packets)
+      if (p.size() == 3 && p[1] == 60) held = (p[0] & 0xF0) == 0x90 && p[2] > 0;
+  EXPECT_FALSE(held) << "middle C left hanging";
   EXPECT_TRUE(pumpUntil([&] { return client->NumberOfSources() == 0; }));
   port.reset();
   client.reset();

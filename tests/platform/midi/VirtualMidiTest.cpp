@@ -2,6 +2,8 @@
 // them: a client, one input port, sources made and removed by the test.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <atomic>
 #include <cstdlib>
 #include <random>
@@ -256,6 +258,18 @@ TEST(MidiClient, WithoutServiceInitFailsAndThePortGetsNoHandle) {
   EXPECT_FALSE(client->GetSource(0));
   port->ConnectSource(nullptr);
   EXPECT_NE(port->Lasterror(), 0);
+  setenv("CHIMEWICK_MIDI", "virtual", 1);
+}
+
+TEST(MidiClient, AutoWithoutSequencerOrJackServerFailsInit) {
+  if (access("/dev/snd/seq", F_OK) == 0) GTEST_SKIP() << "skipped: this machine has an ALSA sequencer";
+  setenv("CHIMEWICK_MIDI", "auto", 1);
+  setenv("JACK_DEFAULT_SERVER", ("chimewick-none-" + std::to_string(getpid())).c_str(), 1);
+  auto client = rb::New<RecordingClient>();
+  client->Init(NewCFStringZel("Chimewick"));
+  EXPECT_NE(client->Lasterror(), 0);
+  EXPECT_EQ(client->Handle(), 0);
+  unsetenv("JACK_DEFAULT_SERVER");
   setenv("CHIMEWICK_MIDI", "virtual", 1);
 }
 

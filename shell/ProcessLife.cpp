@@ -88,6 +88,7 @@ void Finalise() {
 
 int ChimewickMain(int argc, char** argv) {
   rb::RuntimeInit(argc, argv);
+  rb::QuitOnTerminationSignals();
   chimewick::InitResources();
   _Main();
   Finalise();

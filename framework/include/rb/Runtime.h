@@ -35,3 +35,12 @@ void PostToEventLoop(std::function<void()> fn);
 void ProcessEvents(int maxMilliseconds = 0);
 
 }  // namespace rb
+
+namespace rb {
+
+// Makes SIGTERM, SIGINT and SIGHUP (a logout, a service manager, Ctrl+C in
+// a terminal) end the program as Quit does, so windows close and save
+// rather than the process dying. Main thread, after RuntimeInit.
+void QuitOnTerminationSignals();
+
+}  // namespace rb

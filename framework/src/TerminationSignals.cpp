@@ -1,0 +1,46 @@
+#include <QtCore/QCoreApplication>
+#include <QtCore/QSocketNotifier>
+
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "rb/Runtime.h"
+
+namespace rb {
+namespace {
+
+// The signal handler may only write to a pipe; the event loop reads it.
+int signalPipe[2] = {-1, -1};
+
+extern "C" void OnTerminationSignal(int) {
+  const char byte = 1;
+  const ssize_t ignored = ::write(signalPipe[1], &byte, 1);
+  (void)ignored;
+}
+
+}  // namespace
+
+void QuitOnTerminationSignals() {
+  if (signalPipe[0] >= 0 || QCoreApplication::instance() == nullptr) return;
+  if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+    std::perror("termination signals");
+    return;
+  }
+  // Owned by the application object, so it goes with the runtime.
+  auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, QCoreApplication::instance());
+  QObject::connect(notifier, &QSocketNotifier::activated, [] {
+    char bytes[16];
+    while (::read(signalPipe[0], bytes, sizeof bytes) > 0) {
+    }
+    if (!IsQuitting()) Quit(0);
+  });
+  struct sigaction action = {};
+  action.sa_handler = OnTerminationSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  for (int signal : {SIGTERM, SIGINT, SIGHUP}) sigaction(signal, &action, nullptr);
+}
+
+}  // namespace rb

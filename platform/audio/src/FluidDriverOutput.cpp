@@ -1,4 +1,6 @@
 // A FluidSynth audio driver pulling from our render callback.
+#include <jack/jack.h>
+
 #include <cstdlib>
 
 #include "AudioLog.h"
@@ -24,6 +26,18 @@ class FluidDriverOutput final : public OutputDevice {
   FluidDriverPtr driver_;
 };
 
+struct JackClientCloser {
+  void operator()(jack_client_t* client) const { jack_client_close(client); }
+};
+
+// A JACK server runs at its own rate and FluidSynth's driver cannot tell a
+// synthesizer it did not make; so ask the server first. 0 when none runs.
+double jackServerRate() {
+  std::unique_ptr<jack_client_t, JackClientCloser> client(
+      jack_client_open("Chimewick rate probe", JackNoStartServer, nullptr));
+  return client ? double(jack_get_sample_rate(client.get())) : 0.0;
+}
+
 }  // namespace
 
 std::unique_ptr<OutputDevice> openFluidDriver(const std::string& driverName, RenderEngine& engine,
@@ -37,6 +51,9 @@ std::unique_ptr<OutputDevice> openFluidDriver(const std::string& driverName, Ren
   if (fluid_settings_setstr(s, "audio.driver", driverName.c_str()) != FLUID_OK) {
     logError("FluidSynth has no audio driver \"%s\"", driverName.c_str());
     return nullptr;
+  }
+  if (driverName == "jack") {
+    if (const double serverRate = jackServerRate(); serverRate > 0.0) sampleRate = serverRate;
   }
   fluid_settings_setnum(s, "synth.sample-rate", sampleRate);
   fluid_settings_setstr(s, "audio.sample-format", "float");

@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "AudioMeasure.h"
 #include "ChildProcess.h"
 #include "GraphTestSupport.h"
 
@@ -212,10 +213,28 @@ TEST_F(Outputs, AutoPlaysANoteThroughAPrivatePulseAudioServer) {
   EXPECT_GT(peak, 0.01);
 }
 
-TEST_F(Outputs, JackPlaysANoteThroughAPrivateDummyServer) {
+// The pitch of the sustained note playANote plays, rendered offline at 48 kHz.
+double referencePitch() {
+  AudioSetOfflineRenderingForTesting(true);
+  double pitch = 0.0;
+  {
+    PlayerGraph player;
+    player.select(16);
+    player.send(0x90, 69, 110);
+    const std::vector<float> sound = player.renderLeft(48000);
+    pitch = audio_measure::FrequencyByAutocorrelation(audio_measure::Slice(sound, 9600, 48000), 48000.0, 100, 2000);
+  }
+  AudioSetOfflineRenderingForTesting(false);
+  return pitch;
+}
+
+TEST_F(Outputs, JackPlaysANoteThroughAPrivateDummyServerAtItsOwnRate) {
+  const double reference = referencePitch();
+  ASSERT_GT(reference, 100.0);
   ScopedEnvironment server("JACK_DEFAULT_SERVER", "chimewick-test-" + std::to_string(::getpid()));
   ScopedEnvironment noStart("JACK_NO_START_SERVER", "1");
-  ChildProcess jackd({"jackd", "--no-realtime", "-d", "dummy", "-r", "48000", "-p", "256"});
+  // A rate other than the graph's own 48 kHz: the graph must follow it.
+  ChildProcess jackd({"jackd", "--no-realtime", "-d", "dummy", "-r", "44100", "-p", "256"});
   bool running = false;
   for (int i = 0; i < 100 && jackd.running() && !running; ++i) {
     ChildProcess check({"jack_lsp"});  // exits 0 once it could connect
@@ -228,28 +247,34 @@ TEST_F(Outputs, JackPlaysANoteThroughAPrivateDummyServer) {
   PlayerGraph player;
   const std::string said = ::testing::internal::GetCapturedStderr();
   ASSERT_EQ(player.status, 0) << said;
-  EXPECT_NE(said.find("output jack: 48000 Hz"), std::string::npos) << said;
+  EXPECT_NE(said.find("output jack: 44100 Hz"), std::string::npos) << said;
+  double rate = 0.0;
+  ASSERT_EQ(AUGraphGetSampleRate(player.graph, &rate), 0);
+  EXPECT_EQ(rate, 44100.0);
   const fs::path recording = folder_ / "jack.wav";
   ChildProcess recorder({"jack_rec", "-f", recording.string(), "-d", "1", "Chimewick:left", "Chimewick:right"});
   std::this_thread::sleep_for(100ms);
-  playANote(player, 700ms);
+  playANote(player, 900ms);
   recorder.wait();
   const std::vector<unsigned char> file = readFile(recording);
   ASSERT_GT(file.size(), 44u) << "jack_rec recorded nothing";
-  // jack_rec writes float or 16-bit WAV by its own choice; any loud sample will do.
-  const uint32_t bits = littleEndian(file.data() + 34, 2);
-  double peak = 0.0;
-  if (bits == 16) {
-    peak = peakOf(file.data() + 44, file.size() - 44);
-  } else {
-    for (size_t i = 44; i + 3 < file.size(); i += 4) {
-      float sample;
-      std::memcpy(&sample, file.data() + i, 4);
-      if (std::isfinite(sample)) peak = std::max(peak, double(std::fabs(sample)));
-    }
-  }
-  std::printf("recorded from JACK: %zu bytes, %u bits, peak %.3f\n", file.size(), bits, peak);
+  ASSERT_EQ(littleEndian(file.data() + 34, 2), 16u) << "jack_rec wrote another sample format";
+  EXPECT_EQ(littleEndian(file.data() + 24, 4), 44100u);
+  std::vector<float> left;
+  for (size_t i = 44; i + 3 < file.size(); i += 4)
+    left.push_back(float(int16_t(uint16_t(file[i] | (file[i + 1] << 8)))) / 32768.0f);
+  const double peak = audio_measure::Peak(left);
+  // The loudest half second holds the sustained note.
+  size_t loudest = 0;
+  for (size_t i = 0; i < left.size(); ++i)
+    if (std::fabs(left[i]) >= peak * 0.999) loudest = i;
+  const size_t from = loudest > 22050 ? loudest - 22050 : 0;
+  const double pitch =
+      audio_measure::FrequencyByAutocorrelation(audio_measure::Slice(left, from, from + 22050), 44100.0, 100, 2000);
+  std::printf("recorded from JACK at 44.1 kHz: peak %.3f, pitch %.2f Hz (48 kHz offline: %.2f Hz)\n", peak, pitch,
+              reference);
   EXPECT_GT(peak, 0.02);
+  EXPECT_NEAR(pitch / reference, 1.0, 0.005);
 }
 
 }  // namespace

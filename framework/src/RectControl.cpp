@@ -20,10 +20,27 @@ constexpr const char* kControlProperty = "rbControl";
 // MouseDown handler that returns true takes the click from the widget.
 class MouseEventFilter : public QObject {
  public:
-  MouseEventFilter(RectControl& control, QWidget* widget) : QObject(widget), control_(control) {}
+  explicit MouseEventFilter(QWidget* widget) : QObject(widget) {}
 
   bool eventFilter(QObject* watched, QEvent* event) override {
     if (watched != parent()) return false;
+    switch (event->type()) {
+      case QEvent::MouseButtonPress:
+      case QEvent::MouseButtonDblClick:
+      case QEvent::MouseButtonRelease:
+      case QEvent::MouseMove:
+      case QEvent::Enter:
+      case QEvent::Leave:
+        break;
+      default:
+        return false;
+    }
+    // Looked up each time: the control may be gone while its widget waits to
+    // be deleted. Held while a handler runs, which may close the window; an
+    // object nobody holds yet (or any more) is left alone.
+    auto* raw = static_cast<RectControl*>(watched->property(kControlProperty).value<void*>());
+    if (raw == nullptr || raw->RefCount() == 0) return false;
+    Ref<RectControl> control(raw);
     bool consumed = false;
     switch (event->type()) {
       case QEvent::MouseButtonPress:
@@ -31,7 +48,7 @@ class MouseEventFilter : public QObject {
         const auto* mouse = static_cast<QMouseEvent*>(event);
         if (mouse->button() != Qt::LeftButton) break;
         const QPoint p = mouse->position().toPoint();
-        RunGuarded([&] { mouseTaken_ = control_.RaiseEvent<bool, int, int>("MouseDown", p.x(), p.y()); });
+        RunGuarded([&] { mouseTaken_ = control->RaiseEvent<bool, int, int>("MouseDown", p.x(), p.y()); });
         consumed = mouseTaken_;
         break;
       }
@@ -40,7 +57,7 @@ class MouseEventFilter : public QObject {
         if (mouse->button() != Qt::LeftButton || !mouseTaken_) break;
         mouseTaken_ = false;
         const QPoint p = mouse->position().toPoint();
-        RunGuarded([&] { control_.RaiseEvent<void, int, int>("MouseUp", p.x(), p.y()); });
+        RunGuarded([&] { control->RaiseEvent<void, int, int>("MouseUp", p.x(), p.y()); });
         consumed = true;
         break;
       }
@@ -48,10 +65,10 @@ class MouseEventFilter : public QObject {
         consumed = mouseTaken_;  // the widget never saw the press
         break;
       case QEvent::Enter:
-        RunGuarded([&] { control_.RaiseEvent<void>("MouseEnter"); });
+        RunGuarded([&] { control->RaiseEvent<void>("MouseEnter"); });
         break;
       case QEvent::Leave:
-        RunGuarded([&] { control_.RaiseEvent<void>("MouseExit"); });
+        RunGuarded([&] { control->RaiseEvent<void>("MouseExit"); });
         break;
       default:
         break;
@@ -60,7 +77,6 @@ class MouseEventFilter : public QObject {
   }
 
  private:
-  RectControl& control_;
   bool mouseTaken_ = false;  // a MouseDown handler took the press
 };
 
@@ -101,8 +117,18 @@ bool ApplyFontProperty(QWidget& widget, const String& name, const Variant& value
 RectControl::RectControl() : impl_(std::make_unique<Impl>()) {}
 
 RectControl::~RectControl() {
-  // The widget goes with the control unless its window already took it down.
-  if (impl_->widget) delete impl_->widget.data();
+  QWidget* widget = impl_->widget;
+  if (widget == nullptr) return;  // its window already took it down
+  // The control may go from inside one of its widget's own signals or
+  // events (a button whose Action closes the window): cut the widget off
+  // from the control now and delete it once Qt is done with it.
+  widget->setProperty(kControlProperty, QVariant());
+  QObject::disconnect(widget, nullptr, nullptr, nullptr);
+  widget->hide();
+  if (QCoreApplication::instance() != nullptr)
+    widget->deleteLater();
+  else
+    delete widget;
 }
 
 QWidget* RectControl::Widget() const noexcept { return impl_->widget.data(); }
@@ -111,7 +137,7 @@ void RectControl::SetWidget(QWidget* widget) {
   impl_->widget = widget;
   widget->setProperty(kControlProperty, QVariant::fromValue<void*>(this));
   widget->setAttribute(Qt::WA_Hover, true);
-  widget->installEventFilter(new MouseEventFilter(*this, widget));
+  widget->installEventFilter(new MouseEventFilter(widget));
   widget->hide();  // shown once it lies on a window
 }
 

@@ -28,17 +28,16 @@ class ContentWidget : public QWidget {
 // The close box asks the window; the window itself decides and hides.
 class TopWidget : public QWidget {
  public:
-  explicit TopWidget(Window& window) : window_(window) {}
+  using QWidget::QWidget;
 
  protected:
   void closeEvent(QCloseEvent* event) override {
     event->ignore();
-    Ref<Window> keep(&window_);  // a Close handler may drop the last reference
-    RunGuarded([&] { window_.Close(); });
+    // Looked up, not kept: the window may be gone while this waits to be
+    // deleted. Held, since a Close handler may drop the last reference.
+    Ref<Window> window(WindowOfWidget(this));
+    if (window) RunGuarded([&] { window->Close(); });
   }
-
- private:
-  Window& window_;
 };
 
 }  // namespace
@@ -50,7 +49,7 @@ QWidget* ContentWidgetOf(const Window& window) {
 }
 
 Window::Window() : impl_(std::make_unique<Impl>()) {
-  auto* top = new TopWidget(*this);
+  auto* top = new TopWidget;
   impl_->top = top;
   top->setProperty("rbWindow", QVariant::fromValue<void*>(this));
   impl_->layout = new QVBoxLayout(top);

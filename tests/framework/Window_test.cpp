@@ -4,6 +4,9 @@
 #include <QGuiApplication>
 #include <QImage>
 #include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPointer>
+#include <QPushButton>
 #include <QScreen>
 #include <QSlider>
 #include <QTemporaryDir>
@@ -126,6 +129,35 @@ TEST_F(WindowTest, TheCloseBoxClosesThroughTheWindowAndFreesIt) {
   rb::ProcessEvents();
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   EXPECT_EQ(liveWindows, before);
+}
+
+TEST_F(WindowTest, AControlWhoseHandlerClosesItsWindowOutlivesTheEvent) {
+  const int before = liveWindows;
+  QPointer<QPushButton> pushed;
+  QPointer<QWidget> pressed;
+  {
+    auto window = Accessor();  // held by the window lists only, once this goes
+    auto ok = rb::New<rb::PushButton>();
+    window->AddControl(ok, "OK");
+    ok->SetHandler<void()>("Action", [w = window.get()] { w->Close(); });
+    pushed = static_cast<QPushButton*>(ok->Widget());
+  }
+  pushed->click();  // the window and its button go from inside the click
+  EXPECT_EQ(liveWindows, before);
+  {
+    auto window = Accessor();
+    auto label = rb::New<rb::StaticText>();
+    window->AddControl(label, "Link");
+    label->SetHandler<bool(int, int)>("MouseDown", [w = window.get()](int, int) { return w->Close(); });
+    pressed = label->Widget();
+  }
+  QMouseEvent press(QEvent::MouseButtonPress, QPointF(1, 1), QPointF(1, 1), Qt::LeftButton, Qt::LeftButton,
+                    Qt::NoModifier);
+  QCoreApplication::sendEvent(pressed, &press);
+  EXPECT_EQ(liveWindows, before);
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_TRUE(pushed.isNull());
+  EXPECT_TRUE(pressed.isNull());
 }
 
 TEST_F(WindowTest, TheCloseBoxCanBeRefusedToOnlyHide) {

@@ -40,7 +40,7 @@ bool realTime() {
 std::atomic<bool> readerRealTime{false};
 
 class TimingPort : public MidiPortZel {
-public:
+ public:
   explicit TimingPort(Timings& timings) {
     SetHandler<void(rb::Ref<MidiEndpointZel>, rb::Ref<MidiPacketListZel>)>(
         "Read", [&timings](rb::Ref<MidiEndpointZel>, rb::Ref<MidiPacketListZel> packets) {
@@ -52,7 +52,8 @@ public:
             const int index = m->Byte(1) | (m->Byte(2) << 7);
             if (index >= kMessages) continue;
             timings.latencyNs[size_t(index)] =
-                std::chrono::duration_cast<std::chrono::nanoseconds>(now - timings.sent[size_t(index)]).count();
+                std::chrono::duration_cast<std::chrono::nanoseconds>(now - timings.sent[size_t(index)])
+                    .count();
             timings.received.fetch_add(1, std::memory_order_release);
           }
         });
@@ -86,7 +87,9 @@ void report(const char* label, Timings& timings) {
     std::printf("%-34s no message arrived\n", label);
     return;
   }
-  auto at = [&](double q) { return double(v[std::min(v.size() - 1, size_t(q * double(v.size())))]) / 1000.0; };
+  auto at = [&](double q) {
+    return double(v[std::min(v.size() - 1, size_t(q * double(v.size())))]) / 1000.0;
+  };
   std::printf("%-34s n=%zu  p50 %7.1f us  p99 %7.1f us  max %8.1f us\n", label, v.size(), at(0.50), at(0.99),
               double(v.back()) / 1000.0);
 }
@@ -129,9 +132,11 @@ int main(int argc, char** argv) {
   setenv("CHIMEWICK_MIDI", "virtual", 1);
   rb::RuntimeInit(argc, argv);
   DebugMessageEnableZel(false);
-  std::printf("MIDI send to Read latency, %d messages 50 us apart (virtual service, reader thread)\n", kMessages);
+  std::printf("MIDI send to Read latency, %d messages 50 us apart (virtual service, reader thread)\n",
+              kMessages);
   run("event loop idle:", false);
   run("event loop blocked for 500 ms:", true);
-  std::printf("MIDI input thread real-time priority: %s\n", readerRealTime.load() ? "yes" : "no (not permitted)");
+  std::printf("MIDI input thread real-time priority: %s\n",
+              readerRealTime.load() ? "yes" : "no (not permitted)");
   return rb::RuntimeExit();
 }

@@ -6,7 +6,7 @@
 #include "rb/String.h"
 
 class CFStringZel : public rb::Object {
-public:
+ public:
   explicit CFStringZel(rb::String text = {}) : text_(std::move(text)) {}
 
   // The text. Any thread.
@@ -14,7 +14,7 @@ public:
 
   std::string ClassName() const override { return "CFStringZel"; }
 
-private:
+ private:
   const rb::String text_;
 };
 

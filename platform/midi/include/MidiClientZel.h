@@ -25,7 +25,7 @@
 #include "MidiPortZel.h"
 
 class MidiClientZel : public MidiObjectZel {
-public:
+ public:
   MidiClientZel();
   ~MidiClientZel() override;
 
@@ -47,7 +47,7 @@ public:
 
   std::string ClassName() const override { return "MidiClientZel"; }
 
-private:
+ private:
   struct Service;
   std::unique_ptr<Service> service_;
 };

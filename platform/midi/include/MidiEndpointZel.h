@@ -4,7 +4,7 @@
 #include "MidiObjectZel.h"
 
 class MidiEndpointZel : public MidiObjectZel {
-public:
+ public:
   MidiEndpointZel() = default;
   MidiEndpointZel(int32_t handle, rb::String name) : MidiObjectZel(handle, std::move(name)) {}
 

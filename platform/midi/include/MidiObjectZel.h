@@ -10,7 +10,7 @@
 #include "rb/String.h"
 
 class MidiObjectZel : public rb::Object {
-public:
+ public:
   MidiObjectZel() = default;
   // An object with a given handle and name (what the service reports).
   MidiObjectZel(int32_t handle, rb::String name) : handle_(handle), name_(std::move(name)) {}
@@ -31,14 +31,14 @@ public:
 
   std::string ClassName() const override { return "MidiObjectZel"; }
 
-protected:
+ protected:
   void setHandle(int32_t handle) noexcept { handle_.store(handle, std::memory_order_release); }
   void setLasterror(int32_t status) noexcept { lasterror_.store(status, std::memory_order_release); }
   // Called before the object is shared with another thread.
   void setName(rb::String name) { name_ = std::move(name); }
   const rb::String& name() const noexcept { return name_; }
 
-private:
+ private:
   std::atomic<int32_t> handle_{0};
   std::atomic<int32_t> lasterror_{0};
   rb::String name_;

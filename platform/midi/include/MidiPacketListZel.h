@@ -8,7 +8,7 @@
 #include "rb/Object.h"
 
 class MidiPacketListZel : public rb::Object {
-public:
+ public:
   MidiPacketListZel() : data_(std::make_shared<chimewick::midi::PacketData>()) {}
   explicit MidiPacketListZel(chimewick::midi::PacketData&& data)
       : data_(std::make_shared<const chimewick::midi::PacketData>(std::move(data))) {}
@@ -21,6 +21,6 @@ public:
 
   std::string ClassName() const override { return "MidiPacketListZel"; }
 
-private:
+ private:
   std::shared_ptr<const chimewick::midi::PacketData> data_;
 };

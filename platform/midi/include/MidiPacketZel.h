@@ -9,7 +9,7 @@
 #include "rb/Object.h"
 
 class MidiPacketZel : public rb::Object {
-public:
+ public:
   // The packet at index of data (index must be in range).
   MidiPacketZel(std::shared_ptr<const chimewick::midi::PacketData> data, size_t index)
       : data_(std::move(data)), index_(index) {}
@@ -20,7 +20,7 @@ public:
 
   std::string ClassName() const override { return "MidiPacketZel"; }
 
-private:
+ private:
   std::shared_ptr<const chimewick::midi::PacketData> data_;
   size_t index_;
 };

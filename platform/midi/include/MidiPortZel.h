@@ -26,10 +26,10 @@ class MidiClientZel;
 namespace chimewick::midi {
 class InputPort;
 class InputReceiver;
-}
+}  // namespace chimewick::midi
 
 class MidiPortZel : public MidiObjectZel {
-public:
+ public:
   MidiPortZel();
   ~MidiPortZel() override;
 
@@ -39,7 +39,7 @@ public:
 
   std::string ClassName() const override { return "MidiPortZel"; }
 
-private:
+ private:
   friend class MidiClientZel;
   struct Delivery;
 

@@ -24,7 +24,7 @@ constexpr int alsaPortOf(int32_t handle) noexcept { return handle & 0xFFFF; }
 // Turns sequencer events back into MIDI bytes, one packet per message, each
 // with its own status byte.
 class AlsaEventDecoder {
-public:
+ public:
   // Null when ALSA cannot make its MIDI event parser.
   static std::unique_ptr<AlsaEventDecoder> make();
 
@@ -32,7 +32,7 @@ public:
   // timer events). Input thread.
   bool decode(const snd_seq_event_t& ev, PacketData& out);
 
-private:
+ private:
   struct ParserDeleter {
     void operator()(snd_midi_event_t* p) const noexcept { snd_midi_event_free(p); }
   };
@@ -58,7 +58,7 @@ bool isAlsaSource(const AlsaPortFacts& port, std::span<const int> ourClients) no
 // connected source (port or client exit, or its subscription ending) tells
 // the receiver that source is gone.
 class AlsaInputHandler {
-public:
+ public:
   // ownClient: the port's own sequencer client.
   AlsaInputHandler(std::unique_ptr<AlsaEventDecoder> decoder, InputReceiver& receiver, int ownClient)
       : decoder_(std::move(decoder)), receiver_(receiver), ownClient_(ownClient) {}
@@ -69,7 +69,7 @@ public:
   // Handles one event. Input thread.
   void handle(const snd_seq_event_t& ev);
 
-private:
+ private:
   void gone(int32_t source);
   void clientGone(int client);
 

@@ -55,8 +55,8 @@ SeqHandle openSequencer(const std::string& name, int32_t& status) {
 
 // Makes a private port of seq that receives System Announce events.
 int subscribeAnnounce(snd_seq_t* seq) {
-  const int port = snd_seq_create_simple_port(seq, "announce", SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_NO_EXPORT,
-                                              SND_SEQ_PORT_TYPE_APPLICATION);
+  const int port = snd_seq_create_simple_port(
+      seq, "announce", SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_NO_EXPORT, SND_SEQ_PORT_TYPE_APPLICATION);
   if (port < 0) return port;
   const int err = snd_seq_connect_from(seq, port, SND_SEQ_CLIENT_SYSTEM, SND_SEQ_PORT_SYSTEM_ANNOUNCE);
   return err < 0 ? err : port;
@@ -85,7 +85,7 @@ void readEvents(snd_seq_t* seq, const std::atomic<bool>& stop, Handler&& handler
 }
 
 class AlsaPort final : public InputPort {
-public:
+ public:
   static std::unique_ptr<AlsaPort> make(const std::string& clientName, const std::string& portName,
                                         InputReceiver& receiver, std::shared_ptr<OwnClients> own,
                                         int32_t& status) {
@@ -96,9 +96,10 @@ public:
       status = -ENOMEM;
       return nullptr;
     }
-    const int port = snd_seq_create_simple_port(
-        seq.get(), portName.empty() ? "input" : portName.c_str(), SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE,
-        SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
+    const int port =
+        snd_seq_create_simple_port(seq.get(), portName.empty() ? "input" : portName.c_str(),
+                                   SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE,
+                                   SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
     if (port < 0) {
       status = port;
       return nullptr;
@@ -109,7 +110,8 @@ public:
       return nullptr;
     }
     status = kStatusOk;
-    return std::unique_ptr<AlsaPort>(new AlsaPort(std::move(seq), port, std::move(decoder), receiver, std::move(own)));
+    return std::unique_ptr<AlsaPort>(
+        new AlsaPort(std::move(seq), port, std::move(decoder), receiver, std::move(own)));
   }
 
   ~AlsaPort() override {
@@ -128,7 +130,7 @@ public:
     return err < 0 ? err : kStatusOk;
   }
 
-private:
+ private:
   AlsaPort(SeqHandle seq, int port, std::unique_ptr<AlsaEventDecoder> decoder, InputReceiver& receiver,
            std::shared_ptr<OwnClients> own)
       : seq_(std::move(seq)),
@@ -153,8 +155,9 @@ private:
 };
 
 class AlsaClient final : public ServiceClient {
-public:
-  static std::shared_ptr<AlsaClient> make(const std::string& name, ClientListener& listener, int32_t& status) {
+ public:
+  static std::shared_ptr<AlsaClient> make(const std::string& name, ClientListener& listener,
+                                          int32_t& status) {
     SeqHandle seq = openSequencer(name, status);
     if (!seq) return nullptr;
     if (const int err = subscribeAnnounce(seq.get()); err < 0) {
@@ -186,8 +189,8 @@ public:
       snd_seq_port_info_set_client(port, id);
       snd_seq_port_info_set_port(port, -1);
       while (snd_seq_query_next_port(seq_.get(), port) >= 0) {
-        const AlsaPortFacts facts{id, snd_seq_port_info_get_port(port), snd_seq_port_info_get_capability(port),
-                                  snd_seq_port_info_get_type(port)};
+        const AlsaPortFacts facts{id, snd_seq_port_info_get_port(port),
+                                  snd_seq_port_info_get_capability(port), snd_seq_port_info_get_type(port)};
         if (!isAlsaSource(facts, ours)) continue;
         const char* portName = snd_seq_port_info_get_name(port);
         list.push_back({alsaHandle(facts.client, facts.port), portName ? portName : ""});
@@ -206,11 +209,15 @@ public:
     listener_ = nullptr;
   }
 
-private:
+ private:
   AlsaClient(SeqHandle seq, std::string name, ClientListener& listener)
-      : seq_(std::move(seq)), client_(snd_seq_client_id(seq_.get())), name_(std::move(name)), listener_(&listener) {
+      : seq_(std::move(seq)),
+        client_(snd_seq_client_id(seq_.get())),
+        name_(std::move(name)),
+        listener_(&listener) {
     own_->add(client_);
-    reader_ = std::thread([this] { readEvents(seq_.get(), stop_, [this](const snd_seq_event_t& ev) { announce(ev); }); });
+    reader_ = std::thread(
+        [this] { readEvents(seq_.get(), stop_, [this](const snd_seq_event_t& ev) { announce(ev); }); });
   }
 
   // Turns System Announce events into the listener's notifications.
@@ -223,13 +230,24 @@ private:
     if (listener_ == nullptr) return;
     const int32_t handle = alsaHandle(client, ev.data.addr.port);
     switch (ev.type) {
-      case SND_SEQ_EVENT_CLIENT_START: listener_->objectAdded(ObjectKind::Client, client); break;
-      case SND_SEQ_EVENT_CLIENT_EXIT: listener_->objectRemoved(ObjectKind::Client, client); break;
-      case SND_SEQ_EVENT_PORT_START: listener_->objectAdded(ObjectKind::Source, handle); break;
-      case SND_SEQ_EVENT_PORT_EXIT: listener_->objectRemoved(ObjectKind::Source, handle); break;
+      case SND_SEQ_EVENT_CLIENT_START:
+        listener_->objectAdded(ObjectKind::Client, client);
+        break;
+      case SND_SEQ_EVENT_CLIENT_EXIT:
+        listener_->objectRemoved(ObjectKind::Client, client);
+        break;
+      case SND_SEQ_EVENT_PORT_START:
+        listener_->objectAdded(ObjectKind::Source, handle);
+        break;
+      case SND_SEQ_EVENT_PORT_EXIT:
+        listener_->objectRemoved(ObjectKind::Source, handle);
+        break;
       case SND_SEQ_EVENT_CLIENT_CHANGE:
-      case SND_SEQ_EVENT_PORT_CHANGE: listener_->setupChanged(); break;
-      default: break;
+      case SND_SEQ_EVENT_PORT_CHANGE:
+        listener_->setupChanged();
+        break;
+      default:
+        break;
     }
   }
 
@@ -246,7 +264,8 @@ private:
 
 }  // namespace
 
-std::shared_ptr<ServiceClient> openAlsaClient(const std::string& name, ClientListener& listener, int32_t& status) {
+std::shared_ptr<ServiceClient> openAlsaClient(const std::string& name, ClientListener& listener,
+                                              int32_t& status) {
   return AlsaClient::make(name, listener, status);
 }
 

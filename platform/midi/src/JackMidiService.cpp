@@ -50,10 +50,12 @@ struct Route {
 class JackPort;
 
 class JackClient final : public ServiceClient, public std::enable_shared_from_this<JackClient> {
-public:
-  static std::shared_ptr<JackClient> make(const std::string& name, ClientListener& listener, int32_t& status) {
+ public:
+  static std::shared_ptr<JackClient> make(const std::string& name, ClientListener& listener,
+                                          int32_t& status) {
     jack_status_t jackStatus{};
-    jack_client_t* raw = jack_client_open(name.empty() ? "Chimewick" : name.c_str(), JackNoStartServer, &jackStatus);
+    jack_client_t* raw =
+        jack_client_open(name.empty() ? "Chimewick" : name.c_str(), JackNoStartServer, &jackStatus);
     if (raw == nullptr) {
       status = kStatusNoService;
       return nullptr;
@@ -148,7 +150,7 @@ public:
     std::erase(ports_, port);
   }
 
-private:
+ private:
   JackClient(JackClientHandle client, ClientListener& listener)
       : client_(std::move(client)), handle_(nextClientHandle_.fetch_add(1)), listener_(&listener) {}
 
@@ -182,8 +184,10 @@ private:
     auto* self = static_cast<JackClient*>(arg);
     std::lock_guard lock(self->listenerMutex_);
     if (self->listener_ == nullptr) return;
-    if (registered) self->listener_->objectAdded(ObjectKind::Client, 0);
-    else self->listener_->objectRemoved(ObjectKind::Client, 0);
+    if (registered)
+      self->listener_->objectAdded(ObjectKind::Client, 0);
+    else
+      self->listener_->objectRemoved(ObjectKind::Client, 0);
   }
 
   JackClientHandle client_;
@@ -204,9 +208,12 @@ private:
 };
 
 class JackPort final : public InputPort {
-public:
+ public:
   JackPort(std::shared_ptr<JackClient> client, std::string name, InputReceiver& receiver)
-      : client_(std::move(client)), name_(std::move(name)), receiver_(receiver), ring_(jack_ringbuffer_create(kRingBytes)) {}
+      : client_(std::move(client)),
+        name_(std::move(name)),
+        receiver_(receiver),
+        ring_(jack_ringbuffer_create(kRingBytes)) {}
 
   // Registers the first JACK input; false with status on failure.
   bool start(int32_t& status) {
@@ -283,7 +290,7 @@ public:
       }
   }
 
-private:
+ private:
   struct Input {
     jack_port_t* port;
     int route;
@@ -294,7 +301,8 @@ private:
   int addInput(int32_t& status) {
     std::lock_guard lock(inputsMutex_);
     const std::string portName = inputs_.empty() ? name_ : name_ + "-" + std::to_string(inputs_.size() + 1);
-    jack_port_t* port = jack_port_register(client_->jack(), portName.c_str(), JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
+    jack_port_t* port =
+        jack_port_register(client_->jack(), portName.c_str(), JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
     if (port == nullptr) {
       status = -EBUSY;
       return -1;
@@ -380,13 +388,16 @@ void JackClient::portRegistration(jack_port_id_t id, int registered, void* arg) 
   }
   std::lock_guard lock(self->listenerMutex_);
   if (self->listener_ == nullptr) return;
-  if (registered) self->listener_->objectAdded(ObjectKind::Source, handle);
-  else self->listener_->objectRemoved(ObjectKind::Source, handle);
+  if (registered)
+    self->listener_->objectAdded(ObjectKind::Source, handle);
+  else
+    self->listener_->objectRemoved(ObjectKind::Source, handle);
 }
 
 }  // namespace
 
-std::shared_ptr<ServiceClient> openJackClient(const std::string& name, ClientListener& listener, int32_t& status) {
+std::shared_ptr<ServiceClient> openJackClient(const std::string& name, ClientListener& listener,
+                                              int32_t& status) {
   // JACK's own messages (a server that is not running, for one) go to our
   // trace output; the status tells the caller what happened.
   static std::once_flag quiet;

@@ -11,10 +11,15 @@ size_t messageLength(uint8_t status) noexcept {
     return (kind == 0xC0 || kind == 0xD0) ? 2 : 3;
   }
   switch (status) {
-    case 0xF0: return 0;
-    case 0xF1: case 0xF3: return 2;
-    case 0xF2: return 3;
-    default: return 1;
+    case 0xF0:
+      return 0;
+    case 0xF1:
+    case 0xF3:
+      return 2;
+    case 0xF2:
+      return 3;
+    default:
+      return 1;
   }
 }
 

@@ -3,7 +3,7 @@
 namespace {
 // The key under which every object keeps its name.
 constexpr const char* kNameKey = "name";
-}
+}  // namespace
 
 rb::Ref<CFStringZel> MidiObjectZel::kMIDIPropertyName() const { return NewCFStringZel(kNameKey); }
 

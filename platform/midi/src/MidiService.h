@@ -36,7 +36,7 @@ enum class ObjectKind { Client, Source };
 // Set-up notifications of a client. Called on a backend thread; must not
 // wait long (MidiClientZel only posts them to the event loop).
 class ClientListener {
-public:
+ public:
   virtual ~ClientListener() = default;
   virtual void objectAdded(ObjectKind kind, int32_t handle) = 0;
   virtual void objectRemoved(ObjectKind kind, int32_t handle) = 0;
@@ -46,7 +46,7 @@ public:
 // Where a port's MIDI goes. Called on the port's input thread, one call at a
 // time.
 class InputReceiver {
-public:
+ public:
   virtual ~InputReceiver() = default;
   // Packets that arrived from source.
   virtual void received(int32_t source, PacketData&& packets) = 0;
@@ -57,7 +57,7 @@ public:
 // A backend's input port. Destroying it stops delivery and joins its input
 // thread: after the destructor returns, the receiver is never called again.
 class InputPort {
-public:
+ public:
   virtual ~InputPort() = default;
   virtual int32_t handle() const = 0;
   // Subscribes the port to source; connecting a connected source again is
@@ -67,7 +67,7 @@ public:
 
 // A backend's client: registered with the service under a name.
 class ServiceClient {
-public:
+ public:
   virtual ~ServiceClient() = default;
   virtual int32_t handle() const = 0;
   // The sources present now, in the service's order. Any thread; waits.

@@ -13,7 +13,7 @@
 namespace chimewick::midi {
 
 class NoteTracker {
-public:
+ public:
   // Reads bytes as the continuation of the stream (running status, system
   // exclusive and real-time bytes included). Any malformed input is skipped.
   void observe(std::span<const uint8_t> bytes) noexcept;
@@ -25,7 +25,7 @@ public:
 
   bool holdsAnything() const noexcept;
 
-private:
+ private:
   void message(uint8_t status, uint8_t data1, uint8_t data2) noexcept;
 
   std::array<std::bitset<128>, 16> held_{};

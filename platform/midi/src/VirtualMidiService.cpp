@@ -33,8 +33,10 @@ struct PortCore {
   void deliverNow(Delivery&& d) {
     std::lock_guard lock(deliverMutex);
     if (closed) return;
-    if (d.gone) receiver.sourceGone(d.source);
-    else receiver.received(d.source, std::move(d.packets));
+    if (d.gone)
+      receiver.sourceGone(d.source);
+    else
+      receiver.received(d.source, std::move(d.packets));
   }
 
   void enqueue(Delivery&& d) {
@@ -108,7 +110,7 @@ struct VirtualSource {
 };
 
 class Registry {
-public:
+ public:
   static Registry& instance() {
     static Registry registry;
     return registry;
@@ -139,18 +141,20 @@ public:
     const bool sync = synchronous.load(std::memory_order_relaxed);
     for (auto& core : targets) {
       Delivery d{source, gone, packets};
-      if (sync) core->deliverNow(std::move(d));
-      else core->enqueue(std::move(d));
+      if (sync)
+        core->deliverNow(std::move(d));
+      else
+        core->enqueue(std::move(d));
     }
     return true;
   }
 
-private:
+ private:
   std::atomic<int32_t> nextHandle_{1};
 };
 
 class VirtualPort final : public InputPort {
-public:
+ public:
   explicit VirtualPort(InputReceiver& receiver)
       : handle_(Registry::instance().nextHandle()), core_(std::make_shared<PortCore>(receiver)) {
     reader_ = std::thread([core = core_] { core->readLoop(); });
@@ -174,14 +178,14 @@ public:
     return kStatusOk;
   }
 
-private:
+ private:
   int32_t handle_;
   std::shared_ptr<PortCore> core_;
   std::thread reader_;
 };
 
 class VirtualClient final : public ServiceClient {
-public:
+ public:
   explicit VirtualClient(ClientListener& listener) : handle_(Registry::instance().nextHandle()) {
     Registry& registry = Registry::instance();
     std::lock_guard lock(registry.mutex);
@@ -214,14 +218,15 @@ public:
     listener_ = nullptr;
   }
 
-private:
+ private:
   int32_t handle_;
   ClientListener* listener_ = nullptr;
 };
 
 }  // namespace
 
-std::shared_ptr<ServiceClient> openVirtualClient(const std::string&, ClientListener& listener, int32_t& status) {
+std::shared_ptr<ServiceClient> openVirtualClient(const std::string&, ClientListener& listener,
+                                                 int32_t& status) {
   status = kStatusOk;
   return std::make_shared<VirtualClient>(listener);
 }

@@ -1,15 +1,14 @@
 // The ALSA backend's pure parts against constructed sequencer events: no
 // sequencer device is needed.
-#include "AlsaEventDecoder.h"
-
 #include <gtest/gtest.h>
-
-#include "TestCaseName.h"
 
 #include <cctype>
 #include <random>
 #include <string>
 #include <vector>
+
+#include "AlsaEventDecoder.h"
+#include "TestCaseName.h"
 
 using namespace chimewick::midi;
 
@@ -19,7 +18,8 @@ using Bytes = std::vector<uint8_t>;
 
 std::vector<Bytes> packetsOf(const PacketData& data) {
   std::vector<Bytes> packets;
-  for (size_t i = 0; i < data.count(); ++i) packets.emplace_back(data.packet(i).begin(), data.packet(i).end());
+  for (size_t i = 0; i < data.count(); ++i)
+    packets.emplace_back(data.packet(i).begin(), data.packet(i).end());
   return packets;
 }
 
@@ -82,7 +82,7 @@ std::vector<DecodeCase> decodeCases() {
   ev = eventOf(SND_SEQ_EVENT_TUNE_REQUEST);
   add("tune request", ev, {{0xF6}});
   const std::pair<snd_seq_event_type_t, uint8_t> realTime[] = {
-      {SND_SEQ_EVENT_CLOCK, 0xF8}, {SND_SEQ_EVENT_START, 0xFA}, {SND_SEQ_EVENT_CONTINUE, 0xFB},
+      {SND_SEQ_EVENT_CLOCK, 0xF8}, {SND_SEQ_EVENT_START, 0xFA},   {SND_SEQ_EVENT_CONTINUE, 0xFB},
       {SND_SEQ_EVENT_STOP, 0xFC},  {SND_SEQ_EVENT_SENSING, 0xFE}, {SND_SEQ_EVENT_RESET, 0xFF}};
   for (const auto& [type, byte] : realTime) add("real time", eventOf(type), {{byte}});
   return cases;
@@ -157,7 +157,6 @@ struct FilterCase {
 
 class AlsaSourceFilter : public ::testing::TestWithParam<FilterCase> {};
 
-
 constexpr unsigned kReadable = SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ;
 constexpr unsigned kMidi = SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_HARDWARE;
 
@@ -168,16 +167,16 @@ TEST_P(AlsaSourceFilter, TakesReadableSubscribableMidiPortsOfOthers) {
 
 INSTANTIATE_TEST_SUITE_P(
     Ports, AlsaSourceFilter,
-    ::testing::Values(FilterCase{"a keyboard", {24, 0, kReadable | SND_SEQ_PORT_CAP_DUPLEX, kMidi}, true},
-                      FilterCase{"a software source", {128, 0, kReadable, SND_SEQ_PORT_TYPE_APPLICATION}, true},
-                      FilterCase{"the system client", {0, 1, kReadable, kMidi}, false},
-                      FilterCase{"our own client", {129, 0, kReadable, kMidi}, false},
-                      FilterCase{"our port's client", {130, 0, kReadable, kMidi}, false},
-                      FilterCase{"not subscribable", {24, 0, SND_SEQ_PORT_CAP_READ, kMidi}, false},
-                      FilterCase{"write only", {24, 0, SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE, kMidi},
-                                 false},
-                      FilterCase{"hidden", {24, 0, kReadable | SND_SEQ_PORT_CAP_NO_EXPORT, kMidi}, false},
-                      FilterCase{"not MIDI", {24, 0, kReadable, SND_SEQ_PORT_TYPE_SYNTH}, false}),
+    ::testing::Values(
+        FilterCase{"a keyboard", {24, 0, kReadable | SND_SEQ_PORT_CAP_DUPLEX, kMidi}, true},
+        FilterCase{"a software source", {128, 0, kReadable, SND_SEQ_PORT_TYPE_APPLICATION}, true},
+        FilterCase{"the system client", {0, 1, kReadable, kMidi}, false},
+        FilterCase{"our own client", {129, 0, kReadable, kMidi}, false},
+        FilterCase{"our port's client", {130, 0, kReadable, kMidi}, false},
+        FilterCase{"not subscribable", {24, 0, SND_SEQ_PORT_CAP_READ, kMidi}, false},
+        FilterCase{"write only", {24, 0, SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE, kMidi}, false},
+        FilterCase{"hidden", {24, 0, kReadable | SND_SEQ_PORT_CAP_NO_EXPORT, kMidi}, false},
+        FilterCase{"not MIDI", {24, 0, kReadable, SND_SEQ_PORT_TYPE_SYNTH}, false}),
     [](const auto& info) { return midiTestCaseName(info.param.behaviour); });
 
 // Records what the input handler passes on.

@@ -1,7 +1,6 @@
 // The ALSA backend against the real sequencer, where this machine has one.
-#include <gtest/gtest.h>
-
 #include <alsa/asoundlib.h>
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -34,8 +33,9 @@ TEST(AlsaLive, SequencerSourceIsListedConnectedReadAndReleasedOnExit) {
   ASSERT_GE(snd_seq_open(&raw, "default", SND_SEQ_OPEN_DUPLEX, 0), 0);
   std::unique_ptr<snd_seq_t, SeqCloser> keyboard(raw);
   snd_seq_set_client_name(raw, "Test keyboard");
-  const int out = snd_seq_create_simple_port(raw, "Test keyboard out", SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ,
-                                             SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
+  const int out =
+      snd_seq_create_simple_port(raw, "Test keyboard out", SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ,
+                                 SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
   ASSERT_GE(out, 0);
   ASSERT_TRUE(pumpUntil([&] {
     for (const auto& e : *client->events)

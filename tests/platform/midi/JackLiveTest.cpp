@@ -1,8 +1,7 @@
 // The JACK backend against a private JACK server on the dummy driver, with
 // jack_midiseq (from jackd2) as a real MIDI source of another program.
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -22,7 +21,7 @@ using namespace std::chrono_literals;
 
 // A child process, ended and reaped when it goes out of scope.
 class Child {
-public:
+ public:
   explicit Child(std::vector<std::string> argv) {
     std::vector<char*> args;
     for (auto& a : argv) args.push_back(a.data());
@@ -55,7 +54,7 @@ public:
     pid_ = -1;
   }
 
-private:
+ private:
   pid_t pid_ = -1;
 };
 
@@ -67,7 +66,8 @@ bool hasEvent(const RecordingClient& client, const std::string& name) {
 
 TEST(JackLive, MidiseqIsAddedConnectedReadAndRemoved) {
   std::random_device seed;
-  const std::string server = "chimewick-midi-" + std::to_string(getpid()) + "-" + std::to_string(seed() % 100000);
+  const std::string server =
+      "chimewick-midi-" + std::to_string(getpid()) + "-" + std::to_string(seed() % 100000);
   setenv("JACK_DEFAULT_SERVER", server.c_str(), 1);
   setenv("JACK_NO_AUDIO_RESERVATION", "1", 1);
   setenv("CHIMEWICK_MIDI", "jack", 1);
@@ -85,7 +85,8 @@ TEST(JackLive, MidiseqIsAddedConnectedReadAndRemoved) {
     if (!jackd.running()) GTEST_SKIP() << "skipped: jackd did not start (is jackd2 installed?)";
     client->Init(NewCFStringZel("Chimewick"));
     if (client->Lasterror() == 0) break;
-    if (std::chrono::steady_clock::now() > deadline) GTEST_SKIP() << "skipped: jackd started but took no client";
+    if (std::chrono::steady_clock::now() > deadline)
+      GTEST_SKIP() << "skipped: jackd started but took no client";
     std::this_thread::sleep_for(50ms);
   }
   auto port = rb::New<RecordingPort>();

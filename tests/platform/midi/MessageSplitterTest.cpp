@@ -1,11 +1,10 @@
-#include "MidiMessageSplitter.h"
-
 #include <gtest/gtest.h>
-
-#include "TestCaseName.h"
 
 #include <random>
 #include <vector>
+
+#include "MidiMessageSplitter.h"
+#include "TestCaseName.h"
 
 using chimewick::midi::PacketData;
 using chimewick::midi::splitMessages;

@@ -48,7 +48,7 @@ struct ReadLog {
 };
 
 class RecordingPort : public MidiPortZel {
-public:
+ public:
   RecordingPort() : log(std::make_shared<ReadLog>()) {
     SetHandler<void(rb::Ref<MidiEndpointZel>, rb::Ref<MidiPacketListZel>)>(
         "Read", [log = log](rb::Ref<MidiEndpointZel> endpoint, rb::Ref<MidiPacketListZel> packets) {
@@ -78,17 +78,20 @@ struct ClientEvent {
 };
 
 class RecordingClient : public MidiClientZel {
-public:
+ public:
   RecordingClient() : events(std::make_shared<std::vector<ClientEvent>>()) {
     using Objects = void(rb::Ref<MidiObjectZel>, rb::Ref<MidiObjectZel>);
     for (const char* name : {"ObjectAdded", "ObjectRemoved"}) {
-      SetHandler<Objects>(name, [events = events, name](rb::Ref<MidiObjectZel> parent, rb::Ref<MidiObjectZel> child) {
-        events->push_back({name, child ? child->Handle() : -1, std::this_thread::get_id()});
-        (void)parent;
-      });
+      SetHandler<Objects>(
+          name, [events = events, name](rb::Ref<MidiObjectZel> parent, rb::Ref<MidiObjectZel> child) {
+            events->push_back({name, child ? child->Handle() : -1, std::this_thread::get_id()});
+            (void)parent;
+          });
     }
     for (const char* name : {"SetupChanged", "ThruConnectionsChanged", "SerialPortOwnerChanged"}) {
-      SetHandler<void()>(name, [events = events, name] { events->push_back({name, 0, std::this_thread::get_id()}); });
+      SetHandler<void()>(name, [events = events, name] {
+        events->push_back({name, 0, std::this_thread::get_id()});
+      });
     }
     SetHandler<void(rb::Ref<MidiObjectZel>, rb::Ref<CFStringZel>)>(
         "PropertyChanged", [events = events](rb::Ref<MidiObjectZel>, rb::Ref<CFStringZel>) {

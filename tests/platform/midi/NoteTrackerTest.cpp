@@ -1,11 +1,10 @@
-#include "NoteTracker.h"
-
 #include <gtest/gtest.h>
-
-#include "TestCaseName.h"
 
 #include <random>
 #include <vector>
+
+#include "NoteTracker.h"
+#include "TestCaseName.h"
 
 using chimewick::midi::NoteTracker;
 using chimewick::midi::PacketData;
@@ -41,14 +40,14 @@ TEST_P(NoteTrackerCases, ReleasesExactlyWhatIsHeld) {
 INSTANTIATE_TEST_SUITE_P(
     Stream, NoteTrackerCases,
     ::testing::Values(
-        TrackerCase{"nothing played", {}, {}},
-        TrackerCase{"a held note", {0x90, 60, 100}, {{0x80, 60, 0}}},
+        TrackerCase{"nothing played", {}, {}}, TrackerCase{"a held note", {0x90, 60, 100}, {{0x80, 60, 0}}},
         TrackerCase{"a released note", {0x90, 60, 100, 0x80, 60, 0}, {}},
         TrackerCase{"note-on velocity 0 releases", {0x91, 60, 100, 0x91, 60, 0}, {}},
-        TrackerCase{"running status chord", {0x92, 60, 90, 64, 90, 67, 90},
+        TrackerCase{"running status chord",
+                    {0x92, 60, 90, 64, 90, 67, 90},
                     {{0x82, 60, 0}, {0x82, 64, 0}, {0x82, 67, 0}}},
-        TrackerCase{"channels kept apart", {0x90, 60, 1, 0x8F, 60, 0, 0x9F, 61, 1},
-                    {{0x80, 60, 0}, {0x8F, 61, 0}}},
+        TrackerCase{
+            "channels kept apart", {0x90, 60, 1, 0x8F, 60, 0, 0x9F, 61, 1}, {{0x80, 60, 0}, {0x8F, 61, 0}}},
         TrackerCase{"sustain down with a note", {0x90, 60, 100, 0xB0, 64, 127, 0x80, 60, 0}, {{0xB0, 64, 0}}},
         TrackerCase{"sustain down then up", {0xB3, 64, 100, 0xB3, 64, 10}, {}},
         TrackerCase{"real time inside a message", {0x90, 60, 0xF8, 100, 0xFE}, {{0x80, 60, 0}}},
@@ -56,8 +55,7 @@ INSTANTIATE_TEST_SUITE_P(
         TrackerCase{"status after cut system exclusive", {0xF0, 1, 2, 0x90, 62, 5}, {{0x80, 62, 0}}},
         TrackerCase{"system common cancels running status", {0x90, 60, 0, 0xF3, 1, 64, 100}, {}},
         TrackerCase{"all notes off", {0x90, 60, 1, 0x90, 62, 1, 0xB0, 123, 0}, {}},
-        TrackerCase{"data without status", {60, 100, 61}, {}},
-        TrackerCase{"cut message", {0x90, 60}, {}}),
+        TrackerCase{"data without status", {60, 100, 61}, {}}, TrackerCase{"cut message", {0x90, 60}, {}}),
     [](const auto& info) { return midiTestCaseName(info.param.behaviour); });
 
 TEST(NoteTracker, StreamSplitAcrossPacketsIsFollowed) {

@@ -1,7 +1,6 @@
 // The MIDI classes on the in-process virtual service, as the program uses
 // them: a client, one input port, sources made and removed by the test.
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <atomic>
@@ -17,7 +16,7 @@ namespace {
 using namespace std::chrono_literals;
 
 class VirtualService : public ::testing::TestWithParam<bool> {
-protected:
+ protected:
   void SetUp() override {
     setenv("CHIMEWICK_MIDI", "virtual", 1);
     VirtualMidi::RemoveAllSources();
@@ -76,7 +75,8 @@ TEST_P(VirtualService, ReadGetsExactlyThePacketsSentInOrder) {
   open();
   rb::Ref<MidiEndpointZel> source = connect(0);
   ASSERT_EQ(port->Lasterror(), 0);
-  const std::vector<Bytes> sent = {{0x90, 60, 100}, {}, {0xB3, 7, 80}, {0xF8}, {0x90, 60, 100, 0x90, 62, 100}};
+  const std::vector<Bytes> sent = {
+      {0x90, 60, 100}, {}, {0xB3, 7, 80}, {0xF8}, {0x90, 60, 100, 0x90, 62, 100}};
   ASSERT_TRUE(VirtualMidi::SendPackets(keys, sent));
   ASSERT_TRUE(VirtualMidi::Send(keys, {0xC5, 0x10}));
   ASSERT_EQ(waitReads(2), 2u);

@@ -138,6 +138,7 @@ void Window::Impl::PlaceOnScreen() {
 
 void Window::Impl::FinishClose(Window& window) {
   closing = true;
+  closed = true;
   window.RaiseEvent<void>("Close");
   if (top) top->hide();
   open = false;
@@ -253,6 +254,7 @@ void Window::Construct() {
 }
 
 void Window::Show() {
+  if (impl_->closed) return;
   impl_->visible = true;
   impl_->constructed = true;
   if (!impl_->open && !impl_->closing) {

@@ -33,6 +33,7 @@ struct Window::Impl {
   bool constructed = false;  // Construct finished: Visible now shows and hides
   bool open = false;         // in the list of open windows
   bool closing = false;
+  bool closed = false;  // a closed window is not shown again
   bool placed = false;  // placed on the screen at its first showing
 
   void ApplySize();

@@ -116,6 +116,9 @@ TEST_F(WindowTest, CloseAsksCancelCloseAndMayBeRefused) {
   EXPECT_FALSE(window->Widget()->isVisible());
   EXPECT_EQ(log.entries, (std::vector<std::string>{"CancelClose(false)", "CancelClose(false)", "Close"}));
   EXPECT_EQ(rb::OpenWindows().Count(), 0);
+  window->Show();  // a closed window stays closed
+  EXPECT_FALSE(window->IsOpen());
+  EXPECT_FALSE(window->Widget()->isVisible());
 }
 
 TEST_F(WindowTest, TheCloseBoxClosesThroughTheWindowAndFreesIt) {

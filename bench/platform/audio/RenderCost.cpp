@@ -26,9 +26,12 @@ constexpr int kVoices = 32;
 constexpr double kRate = 48000.0;
 constexpr const char* kDefaultSoundFont = "/usr/share/sounds/sf2/TimGM6mb.sf2";
 
-const ComponentDescription kSynth{kAudioUnitComponentType, kAudioUnitSubType_MusicDevice, kAudioUnitID_DLSSynth, 0, 0};
-const ComponentDescription kFilter{kAudioUnitComponentType, kAudioUnitSubType_Effect, kAudioUnitID_LowPassFilter, 0, 0};
-const ComponentDescription kOutput{kAudioUnitComponentType, kAudioUnitSubType_Output, kAudioUnitID_DefaultOutput, 0, 0};
+const ComponentDescription kSynth{kAudioUnitComponentType, kAudioUnitSubType_MusicDevice,
+                                  kAudioUnitID_DLSSynth, 0, 0};
+const ComponentDescription kFilter{kAudioUnitComponentType, kAudioUnitSubType_Effect,
+                                   kAudioUnitID_LowPassFilter, 0, 0};
+const ComponentDescription kOutput{kAudioUnitComponentType, kAudioUnitSubType_Output,
+                                   kAudioUnitID_DefaultOutput, 0, 0};
 
 struct Graph {
   AUGraph graph = 0;
@@ -41,8 +44,8 @@ struct Graph {
            AUGraphNewNode(graph, &kFilter, 0, nullptr, &filterNode) == 0 &&
            AUGraphNewNode(graph, &kOutput, 0, nullptr, &outputNode) == 0 &&
            AUGraphConnectNodeInput(graph, synthNode, 1, filterNode, 0) == 0 &&
-           AUGraphConnectNodeInput(graph, filterNode, 0, outputNode, 0) == 0 && AUGraphUpdate(graph, nullptr) == 0 &&
-           AUGraphOpen(graph) == 0 && AUGraphInitialize(graph) == 0 &&
+           AUGraphConnectNodeInput(graph, filterNode, 0, outputNode, 0) == 0 &&
+           AUGraphUpdate(graph, nullptr) == 0 && AUGraphOpen(graph) == 0 && AUGraphInitialize(graph) == 0 &&
            AUGraphGetNodeInfo(graph, synthNode, nullptr, nullptr, nullptr, &synth) == 0 &&
            AudioUnitSetProperty(synth, kMusicDeviceProperty_UsesInternalReverb, 0, 0, &off, 4) == 0 &&
            AUGraphStart(graph) == 0;
@@ -66,7 +69,8 @@ struct PlainSynth {
     fluid_settings_setstr(settings.get(), "synth.midi-bank-select", "xg");
     synth.reset(new_fluid_synth(settings.get()));
     fluid_synth_reverb_on(synth.get(), -1, 0);
-    return synth && fluid_synth_sfload(synth.get(), path != nullptr ? path : kDefaultSoundFont, 1) != FLUID_FAILED;
+    return synth &&
+           fluid_synth_sfload(synth.get(), path != nullptr ? path : kDefaultSoundFont, 1) != FLUID_FAILED;
   }
 };
 
@@ -114,7 +118,8 @@ int main() {
   std::vector<double> ourTimes, plainTimes;
   for (int run = 0; run < kRuns; ++run) {
     Clock::time_point start = Clock::now();
-    for (int i = 0; i < kBlocksPerRun; ++i) AUGraphRenderOffline(ours.graph, kBlockFrames, interleaved.data());
+    for (int i = 0; i < kBlocksPerRun; ++i)
+      AUGraphRenderOffline(ours.graph, kBlockFrames, interleaved.data());
     ourTimes.push_back(secondsOf(Clock::now() - start));
     start = Clock::now();
     for (int i = 0; i < kBlocksPerRun; ++i) {
@@ -128,11 +133,13 @@ int main() {
   const double ourBest = *std::min_element(ourTimes.begin(), ourTimes.end());
   const double plainBest = *std::min_element(plainTimes.begin(), plainTimes.end());
   const double bufferSeconds = kBlocksPerRun * kBlockFrames / kRate;
-  std::printf("voices: ours %d, FluidSynth alone %d (still %d and %d after the runs)\n", ourVoices, plainVoices,
-              fluid_synth_get_active_voice_count(ourSynth), fluid_synth_get_active_voice_count(plain.synth.get()));
-  std::printf("render, %d-frame blocks: ours %.3f us/block (load %.4f), FluidSynth alone %.3f us/block (load %.4f)\n",
-              kBlockFrames, 1e6 * ourBest / kBlocksPerRun, ourBest / bufferSeconds, 1e6 * plainBest / kBlocksPerRun,
-              plainBest / bufferSeconds);
+  std::printf("voices: ours %d, FluidSynth alone %d (still %d and %d after the runs)\n", ourVoices,
+              plainVoices, fluid_synth_get_active_voice_count(ourSynth),
+              fluid_synth_get_active_voice_count(plain.synth.get()));
+  std::printf(
+      "render, %d-frame blocks: ours %.3f us/block (load %.4f), FluidSynth alone %.3f us/block (load %.4f)\n",
+      kBlockFrames, 1e6 * ourBest / kBlocksPerRun, ourBest / bufferSeconds, 1e6 * plainBest / kBlocksPerRun,
+      plainBest / bufferSeconds);
   std::printf("render cost ratio (ours / FluidSynth alone): %.4f (goal <= 1.05)\n", ourBest / plainBest);
   float load = 0.0f;
   AUGraphGetCPULoad(ours.graph, &load);

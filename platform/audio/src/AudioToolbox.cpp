@@ -58,10 +58,11 @@ OSStatus AUGraphNewNode(AUGraph graph, const ComponentDescription* description, 
   return g == nullptr ? kAudioErr_InvalidHandle : g->newNode(description, outNode);
 }
 
-OSStatus AUGraphConnectNodeInput(AUGraph graph, AUNode sourceNode, uint32_t sourceOutputNumber, AUNode destNode,
-                                 uint32_t destInputNumber) {
+OSStatus AUGraphConnectNodeInput(AUGraph graph, AUNode sourceNode, uint32_t sourceOutputNumber,
+                                 AUNode destNode, uint32_t destInputNumber) {
   Graph* g = findGraph(graph, "AUGraphConnectNodeInput");
-  return g == nullptr ? kAudioErr_InvalidHandle : g->connect(sourceNode, sourceOutputNumber, destNode, destInputNumber);
+  return g == nullptr ? kAudioErr_InvalidHandle
+                      : g->connect(sourceNode, sourceOutputNumber, destNode, destInputNumber);
 }
 
 OSStatus AUGraphUpdate(AUGraph graph, bool* outIsUpdated) {
@@ -125,8 +126,8 @@ OSStatus AUGraphGetCPULoad(AUGraph graph, float* outLoad) {
   return g == nullptr ? kAudioErr_InvalidHandle : g->cpuLoad(outLoad);
 }
 
-OSStatus AudioUnitGetProperty(AudioUnit unit, uint32_t propertyID, uint32_t scope, uint32_t element, void* outData,
-                              uint32_t* ioDataSize) {
+OSStatus AudioUnitGetProperty(AudioUnit unit, uint32_t propertyID, uint32_t scope, uint32_t element,
+                              void* outData, uint32_t* ioDataSize) {
   auto u = findUnit(unit, "AudioUnitGetProperty");
   return u ? u->getProperty(propertyID, scope, element, outData, ioDataSize) : kAudioErr_InvalidHandle;
 }

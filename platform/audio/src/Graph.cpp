@@ -35,7 +35,9 @@ Kind kindOf(const ComponentDescription& d) {
 bool hasOutputBus(Kind kind, uint32_t bus) {
   return (kind == Kind::Synth && bus == 1) || (kind == Kind::Filter && bus == 0);
 }
-bool hasInputBus(Kind kind, uint32_t bus) { return (kind == Kind::Filter || kind == Kind::Output) && bus == 0; }
+bool hasInputBus(Kind kind, uint32_t bus) {
+  return (kind == Kind::Filter || kind == Kind::Output) && bus == 0;
+}
 
 std::atomic<bool> offlineRendering{false};
 
@@ -275,9 +277,11 @@ OSStatus Graph::start() {
   const int block = engine_.lastBlockFrames();
   const double requestedMs = 1000.0 * grant.periodFrames * grant.periods / sampleRate_;
   if (block > 0) {
-    logError("output %s: %.0f Hz, asked for %d periods of %d frames (%.1f ms), renders %d frames a buffer (%.1f ms)",
-             grant.device.c_str(), sampleRate_, grant.periods, grant.periodFrames, requestedMs, block,
-             1000.0 * block / sampleRate_);
+    logError(
+        "output %s: %.0f Hz, asked for %d periods of %d frames (%.1f ms), renders %d frames a buffer (%.1f "
+        "ms)",
+        grant.device.c_str(), sampleRate_, grant.periods, grant.periodFrames, requestedMs, block,
+        1000.0 * block / sampleRate_);
   } else {
     logError("output %s: %.0f Hz, asked for %d periods of %d frames (%.1f ms), no buffer asked for yet",
              grant.device.c_str(), sampleRate_, grant.periods, grant.periodFrames, requestedMs);

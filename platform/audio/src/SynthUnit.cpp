@@ -21,7 +21,7 @@ std::string soundFontPath() {
 
 // Says why a path cannot be a SoundFont before FluidSynth tries it.
 bool checkSoundFontFile(const std::string& path) {
-  struct stat info{};
+  struct stat info {};
   if (::stat(path.c_str(), &info) != 0) {
     logError("cannot load the SoundFont %s: %s", path.c_str(), std::strerror(errno));
     return false;

@@ -25,7 +25,6 @@ class Unit {
   // Gives up what initialize() took. Control thread, while nothing renders through it.
   virtual void uninitialize() = 0;
 
-
   // Property access as AudioUnitGetProperty / AudioUnitSetProperty. Control thread.
   virtual OSStatus getProperty(uint32_t propertyID, uint32_t scope, uint32_t element, void* outData,
                                uint32_t* ioDataSize);

@@ -22,7 +22,8 @@ int16_t toSample(float value) {
 
 }  // namespace
 
-std::unique_ptr<WavFileWriter> WavFileWriter::open(const std::string& path, double sampleRate, int maxFrames) {
+std::unique_ptr<WavFileWriter> WavFileWriter::open(const std::string& path, double sampleRate,
+                                                   int maxFrames) {
   auto writer = std::make_unique<WavFileWriter>();
   writer->file_.reset(std::fopen(path.c_str(), "wb"));
   if (!writer->file_) {
@@ -70,7 +71,8 @@ void WavFileWriter::write(const float* left, const float* right, int frames) noe
     interleaved_[2 * i] = toSample(left[i]);
     interleaved_[2 * i + 1] = toSample(right[i]);
   }
-  const size_t written = std::fwrite(interleaved_.data(), sizeof(int16_t) * 2, static_cast<size_t>(frames), file_.get());
+  const size_t written =
+      std::fwrite(interleaved_.data(), sizeof(int16_t) * 2, static_cast<size_t>(frames), file_.get());
   dataBytes_ += written * sizeof(int16_t) * 2;
 }
 

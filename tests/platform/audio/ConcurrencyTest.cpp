@@ -20,12 +20,24 @@ void sendUntilRefused(AudioUnit unit, unsigned seed, std::atomic<int>& accepted)
   for (int i = 0; i < 200000; ++i) {
     OSStatus status = 0;
     switch (random() % 6) {
-      case 0: status = MusicDeviceMIDIEvent(unit, 0x90 | channel, 40 + random() % 40, 100, 0); break;
-      case 1: status = MusicDeviceMIDIEvent(unit, 0x80 | channel, 40 + random() % 40, 0, 0); break;
-      case 2: status = MusicDeviceMIDIEvent(unit, 0xB0 | channel, 101, 0, 0); break;
-      case 3: status = MusicDeviceMIDIEvent(unit, 0xB0 | channel, 100, 1 + random() % 2, 0); break;
-      case 4: status = MusicDeviceMIDIEvent(unit, 0xB0 | channel, 6, random() % 128, 0); break;
-      default: status = MusicDeviceMIDIEvent(unit, 0xC0 | channel, random() % 128, 0, 0); break;
+      case 0:
+        status = MusicDeviceMIDIEvent(unit, 0x90 | channel, 40 + random() % 40, 100, 0);
+        break;
+      case 1:
+        status = MusicDeviceMIDIEvent(unit, 0x80 | channel, 40 + random() % 40, 0, 0);
+        break;
+      case 2:
+        status = MusicDeviceMIDIEvent(unit, 0xB0 | channel, 101, 0, 0);
+        break;
+      case 3:
+        status = MusicDeviceMIDIEvent(unit, 0xB0 | channel, 100, 1 + random() % 2, 0);
+        break;
+      case 4:
+        status = MusicDeviceMIDIEvent(unit, 0xB0 | channel, 6, random() % 128, 0);
+        break;
+      default:
+        status = MusicDeviceMIDIEvent(unit, 0xC0 | channel, random() % 128, 0, 0);
+        break;
     }
     if (status != 0) {
       // Gone, or (for a call that found it just before) no longer initialised.
@@ -82,7 +94,8 @@ struct TappedEvent {
   bool operator==(const TappedEvent&) const = default;
 };
 
-void recordEvent(void* context, AudioUnit unit, uint32_t status, uint32_t data1, uint32_t data2, uint32_t offset) {
+void recordEvent(void* context, AudioUnit unit, uint32_t status, uint32_t data1, uint32_t data2,
+                 uint32_t offset) {
   static_cast<std::vector<TappedEvent>*>(context)->push_back({unit, status, data1, data2, offset});
 }
 

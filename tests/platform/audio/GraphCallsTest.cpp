@@ -41,7 +41,8 @@ uint32_t instrumentCount(AudioUnit unit) {
   return count;
 }
 
-OSStatus getUInt32(AudioUnit unit, uint32_t property, uint32_t element, uint32_t size = 4, uint32_t scope = 0) {
+OSStatus getUInt32(AudioUnit unit, uint32_t property, uint32_t element, uint32_t size = 4,
+                   uint32_t scope = 0) {
   uint32_t value[2] = {};
   return AudioUnitGetProperty(unit, property, scope, element, value, &size);
 }
@@ -89,7 +90,8 @@ TEST(GraphCalls, NodesAndConnectionsAreChecked) {
       {
           {"an unknown component",
            [](PlayerGraph& p) {
-             const ComponentDescription reverb{kAudioUnitComponentType, kAudioUnitSubType_Effect, FourCC("rvb2"), 0, 0};
+             const ComponentDescription reverb{kAudioUnitComponentType, kAudioUnitSubType_Effect,
+                                               FourCC("rvb2"), 0, 0};
              AUNode node = 0;
              return AUGraphNewNode(p.graph, &reverb, 0, nullptr, &node);
            },
@@ -153,9 +155,10 @@ TEST(GraphCalls, NodesAndConnectionsAreChecked) {
              AudioUnit unit = 0;
              uint32_t classDataSize = 99;
              void* classData = &classDataSize;
-             const OSStatus status = AUGraphGetNodeInfo(p.graph, p.filterNode, &d, &classDataSize, &classData, &unit);
-             const bool right = d.componentManufacturer == kAudioUnitID_LowPassFilter && unit != 0 && unit != p.synth &&
-                                classDataSize == 0 && classData == nullptr;
+             const OSStatus status =
+                 AUGraphGetNodeInfo(p.graph, p.filterNode, &d, &classDataSize, &classData, &unit);
+             const bool right = d.componentManufacturer == kAudioUnitID_LowPassFilter && unit != 0 &&
+                                unit != p.synth && classDataSize == 0 && classData == nullptr;
              return status != 0 ? status : right ? 0 : -1;
            },
            0},
@@ -180,22 +183,24 @@ TEST(GraphCalls, NodesAndConnectionsAreChecked) {
 TEST(GraphCalls, PropertiesCheckScopeElementAndSize) {
   runCases(
       {
-          {"count", [](PlayerGraph& p) { return getUInt32(p.synth, kMusicDeviceProperty_InstrumentCount, 0); }, 0},
+          {"count",
+           [](PlayerGraph& p) { return getUInt32(p.synth, kMusicDeviceProperty_InstrumentCount, 0); }, 0},
           {"count, element 1",
            [](PlayerGraph& p) { return getUInt32(p.synth, kMusicDeviceProperty_InstrumentCount, 1); },
            kAudioErr_InvalidProperty},
           {"count, 3 bytes",
            [](PlayerGraph& p) { return getUInt32(p.synth, kMusicDeviceProperty_InstrumentCount, 0, 3); },
            kAudioErr_InvalidPropertySize},
-          {"count, 8 bytes", [](PlayerGraph& p) { return getUInt32(p.synth, kMusicDeviceProperty_InstrumentCount, 0, 8); },
-           0},
+          {"count, 8 bytes",
+           [](PlayerGraph& p) { return getUInt32(p.synth, kMusicDeviceProperty_InstrumentCount, 0, 8); }, 0},
           {"count, input scope",
            [](PlayerGraph& p) { return getUInt32(p.synth, kMusicDeviceProperty_InstrumentCount, 0, 4, 1); },
            kAudioErr_InvalidProperty},
           {"count, no size",
            [](PlayerGraph& p) {
              uint32_t value = 0;
-             return AudioUnitGetProperty(p.synth, kMusicDeviceProperty_InstrumentCount, 0, 0, &value, nullptr);
+             return AudioUnitGetProperty(p.synth, kMusicDeviceProperty_InstrumentCount, 0, 0, &value,
+                                         nullptr);
            },
            kAudioErr_InvalidPropertySize},
           {"count, no buffer",
@@ -215,13 +220,16 @@ TEST(GraphCalls, PropertiesCheckScopeElementAndSize) {
            },
            kAudioErr_InvalidProperty},
           {"index -1",
-           [](PlayerGraph& p) { return getUInt32(p.synth, kMusicDeviceProperty_InstrumentNumber, 0xFFFFFFFF); },
+           [](PlayerGraph& p) {
+             return getUInt32(p.synth, kMusicDeviceProperty_InstrumentNumber, 0xFFFFFFFF);
+           },
            kAudioErr_InvalidProperty},
           {"the name of an unknown ID",
            [](PlayerGraph& p) {
              char name[256];
              uint32_t size = sizeof name;
-             return AudioUnitGetProperty(p.synth, kMusicDeviceProperty_InstrumentName, 0, 0x7F7F7F, name, &size);
+             return AudioUnitGetProperty(p.synth, kMusicDeviceProperty_InstrumentName, 0, 0x7F7F7F, name,
+                                         &size);
            },
            kAudioErr_InvalidProperty},
           {"the name of an index rather than an ID (drum kit index 130)",
@@ -242,7 +250,8 @@ TEST(GraphCalls, PropertiesCheckScopeElementAndSize) {
            [](PlayerGraph& p) {
              char name[8] = "#######";
              uint32_t size = 4;
-             const OSStatus status = AudioUnitGetProperty(p.synth, kMusicDeviceProperty_InstrumentName, 0, 0, name, &size);
+             const OSStatus status =
+                 AudioUnitGetProperty(p.synth, kMusicDeviceProperty_InstrumentName, 0, 0, name, &size);
              return status != 0 ? status : std::string(name) == "Pia" && name[4] == '#' ? 0 : -1;
            },
            0},
@@ -278,7 +287,8 @@ TEST(GraphCalls, PropertiesCheckScopeElementAndSize) {
              return AudioUnitSetProperty(p.synth, kMusicDeviceProperty_InstrumentCount, 0, 0, &count, 4);
            },
            kAudioErr_InvalidProperty},
-          {"an unknown property", [](PlayerGraph& p) { return getUInt32(p.synth, 9999, 0); }, kAudioErr_InvalidProperty},
+          {"an unknown property", [](PlayerGraph& p) { return getUInt32(p.synth, 9999, 0); },
+           kAudioErr_InvalidProperty},
           {"a property of the filter",
            [](PlayerGraph& p) {
              AudioUnit filter = 0;
@@ -368,8 +378,10 @@ TEST(GraphCalls, AGraphRendersOnlyWhatReachesItsOutput) {
   AUGraphGetSampleRate(player.graph, &rate);
   EXPECT_EQ(rate, 48000.0);
   const std::vector<double> edges = {0, 2000, 12000, 24000};
-  const auto filteredBands = audio_measure::BandEnergies(audio_measure::MagnitudeSpectrum(filtered, 16384), rate, edges);
-  const auto directBands = audio_measure::BandEnergies(audio_measure::MagnitudeSpectrum(direct, 16384), rate, edges);
+  const auto filteredBands =
+      audio_measure::BandEnergies(audio_measure::MagnitudeSpectrum(filtered, 16384), rate, edges);
+  const auto directBands =
+      audio_measure::BandEnergies(audio_measure::MagnitudeSpectrum(direct, 16384), rate, edges);
   std::printf("energy 12-24 kHz: filtered %.2e, direct %.2e\n", filteredBands[2], directBands[2]);
   EXPECT_LT(filteredBands[2], directBands[2] / 5);
   AudioSetOfflineRenderingForTesting(false);

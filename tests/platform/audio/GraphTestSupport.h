@@ -12,8 +12,8 @@
 
 namespace chimewick::audio::testing {
 
-inline constexpr ComponentDescription kSynthDescription{kAudioUnitComponentType, kAudioUnitSubType_MusicDevice,
-                                                        kAudioUnitID_DLSSynth, 0, 0};
+inline constexpr ComponentDescription kSynthDescription{
+    kAudioUnitComponentType, kAudioUnitSubType_MusicDevice, kAudioUnitID_DLSSynth, 0, 0};
 inline constexpr ComponentDescription kFilterDescription{kAudioUnitComponentType, kAudioUnitSubType_Effect,
                                                          kAudioUnitID_LowPassFilter, 0, 0};
 inline constexpr ComponentDescription kOutputDescription{kAudioUnitComponentType, kAudioUnitSubType_Output,
@@ -28,9 +28,7 @@ struct PlayerGraph {
   OSStatus status = 0;  // the first failing call's status
 
   // Builds up to (and including) AUGraphStart unless start is false.
-  explicit PlayerGraph(bool start = true) {
-    status = build(start);
-  }
+  explicit PlayerGraph(bool start = true) { status = build(start); }
   ~PlayerGraph() {
     if (graph == 0) return;
     // The plug-in's teardown order: nodes first, then stop.
@@ -55,8 +53,8 @@ struct PlayerGraph {
     if (OSStatus s = AUGraphInitialize(graph)) return s;
     if (OSStatus s = AUGraphGetNodeInfo(graph, synthNode, nullptr, nullptr, nullptr, &synth)) return s;
     uint32_t reverbOff = 0;
-    if (OSStatus s = AudioUnitSetProperty(synth, kMusicDeviceProperty_UsesInternalReverb, kAudioUnitScope_Global,
-                                          0, &reverbOff, sizeof reverbOff))
+    if (OSStatus s = AudioUnitSetProperty(synth, kMusicDeviceProperty_UsesInternalReverb,
+                                          kAudioUnitScope_Global, 0, &reverbOff, sizeof reverbOff))
       return s;
     if (start) return AUGraphStart(graph);
     return 0;
@@ -102,8 +100,10 @@ class ScopedEnvironment {
     ::setenv(name, value.c_str(), 1);
   }
   ~ScopedEnvironment() {
-    if (hadOld_) ::setenv(name_, old_.c_str(), 1);
-    else ::unsetenv(name_);
+    if (hadOld_)
+      ::setenv(name_, old_.c_str(), 1);
+    else
+      ::unsetenv(name_);
   }
 
  private:

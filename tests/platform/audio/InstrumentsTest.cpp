@@ -33,7 +33,8 @@ std::map<std::string, uint32_t> namesToIds(AudioUnit unit) {
     EXPECT_EQ(status, 0);
     char name[256];
     uint32_t size = sizeof name;
-    EXPECT_EQ(AudioUnitGetProperty(unit, kMusicDeviceProperty_InstrumentName, kAudioUnitScope_Global, id, name, &size),
+    EXPECT_EQ(AudioUnitGetProperty(unit, kMusicDeviceProperty_InstrumentName, kAudioUnitScope_Global, id,
+                                   name, &size),
               0);
     EXPECT_NE(std::memchr(name, 0, sizeof name), nullptr);
     result.emplace(name, id);

@@ -39,12 +39,14 @@ TEST(LowPassFilter, RenderedSinesFollowTheResponseAndLowRatesStayStable) {
       for (size_t i = 0; i < left.size(); ++i)
         left[i] = right[i] = static_cast<float>(0.5 * std::sin(2 * std::numbers::pi * hz * double(i) / rate));
       for (size_t at = 0; at < left.size(); at += 256)
-        filter.process(left.data() + at, right.data() + at, static_cast<int>(std::min<size_t>(256, left.size() - at)));
+        filter.process(left.data() + at, right.data() + at,
+                       static_cast<int>(std::min<size_t>(256, left.size() - at)));
       double sum = 0.0;
       for (size_t i = left.size() / 2; i < left.size(); ++i) sum += double(left[i]) * left[i];
       const double rms = std::sqrt(sum / double(left.size() - left.size() / 2));
       EXPECT_TRUE(std::isfinite(rms)) << rate << " " << hz;
-      EXPECT_NEAR(rms / (0.5 / std::sqrt(2.0)), filter.gainAt(hz), 0.01) << rate << " Hz rate, " << hz << " Hz sine";
+      EXPECT_NEAR(rms / (0.5 / std::sqrt(2.0)), filter.gainAt(hz), 0.01)
+          << rate << " Hz rate, " << hz << " Hz sine";
     }
   }
 }

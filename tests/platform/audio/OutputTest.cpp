@@ -1,7 +1,6 @@
 // The output unit: null and wav:PATH render on a clock; the device outputs
 // play through real (private) servers; no output means a failed start.
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <chrono>
@@ -156,10 +155,10 @@ class PrivatePulseAudio {
         socket_(folder / "run" / "native") {
     fs::create_directories(folder / "home");
     fs::create_directories(folder / "run" / "pulse");
-    daemon_ = std::make_unique<ChildProcess>(std::vector<std::string>{
-        "pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--disallow-exit", "--use-pid-file=no",
-        "-L", "module-null-sink", "-L",
-        "module-native-protocol-unix auth-anonymous=1 socket=" + socket_.string()});
+    daemon_ = std::make_unique<ChildProcess>(
+        std::vector<std::string>{"pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1",
+                                 "--disallow-exit", "--use-pid-file=no", "-L", "module-null-sink", "-L",
+                                 "module-native-protocol-unix auth-anonymous=1 socket=" + socket_.string()});
   }
   // Whether the server answers within a few seconds.
   bool ready() {
@@ -184,8 +183,8 @@ TEST_F(Outputs, AutoPlaysANoteThroughAPrivatePulseAudioServer) {
   if (!pulse.ready()) GTEST_SKIP() << "a private PulseAudio server does not start here";
   const fs::path recording = folder_ / "recorded.raw";
   // A short latency, so that what it heard is written out before it stops.
-  ChildProcess recorder({"parec", "-d", "null.monitor", "--raw", "--format=s16le", "--rate=48000", "--channels=2",
-                         "--latency-msec=20"},
+  ChildProcess recorder({"parec", "-d", "null.monitor", "--raw", "--format=s16le", "--rate=48000",
+                         "--channels=2", "--latency-msec=20"},
                         recording.string());
   ASSERT_TRUE(recorder.started());
   // The recorder takes a moment before it writes anything; the note waits for it.
@@ -222,7 +221,8 @@ double referencePitch() {
     player.select(16);
     player.send(0x90, 69, 110);
     const std::vector<float> sound = player.renderLeft(48000);
-    pitch = audio_measure::FrequencyByAutocorrelation(audio_measure::Slice(sound, 9600, 48000), 48000.0, 100, 2000);
+    pitch = audio_measure::FrequencyByAutocorrelation(audio_measure::Slice(sound, 9600, 48000), 48000.0, 100,
+                                                      2000);
   }
   AudioSetOfflineRenderingForTesting(false);
   return pitch;
@@ -252,7 +252,8 @@ TEST_F(Outputs, JackPlaysANoteThroughAPrivateDummyServerAtItsOwnRate) {
   ASSERT_EQ(AUGraphGetSampleRate(player.graph, &rate), 0);
   EXPECT_EQ(rate, 44100.0);
   const fs::path recording = folder_ / "jack.wav";
-  ChildProcess recorder({"jack_rec", "-f", recording.string(), "-d", "1", "Chimewick:left", "Chimewick:right"});
+  ChildProcess recorder(
+      {"jack_rec", "-f", recording.string(), "-d", "1", "Chimewick:left", "Chimewick:right"});
   std::this_thread::sleep_for(100ms);
   playANote(player, 900ms);
   recorder.wait();
@@ -269,10 +270,10 @@ TEST_F(Outputs, JackPlaysANoteThroughAPrivateDummyServerAtItsOwnRate) {
   for (size_t i = 0; i < left.size(); ++i)
     if (std::fabs(left[i]) >= peak * 0.999) loudest = i;
   const size_t from = loudest > 22050 ? loudest - 22050 : 0;
-  const double pitch =
-      audio_measure::FrequencyByAutocorrelation(audio_measure::Slice(left, from, from + 22050), 44100.0, 100, 2000);
-  std::printf("recorded from JACK at 44.1 kHz: peak %.3f, pitch %.2f Hz (48 kHz offline: %.2f Hz)\n", peak, pitch,
-              reference);
+  const double pitch = audio_measure::FrequencyByAutocorrelation(
+      audio_measure::Slice(left, from, from + 22050), 44100.0, 100, 2000);
+  std::printf("recorded from JACK at 44.1 kHz: peak %.3f, pitch %.2f Hz (48 kHz offline: %.2f Hz)\n", peak,
+              pitch, reference);
   EXPECT_GT(peak, 0.02);
   EXPECT_NEAR(pitch / reference, 1.0, 0.005);
 }

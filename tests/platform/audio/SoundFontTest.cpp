@@ -1,7 +1,6 @@
 // A SoundFont that cannot be played fails the graph's initialisation with
 // the reason on standard error, whatever the file holds.
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <cstring>

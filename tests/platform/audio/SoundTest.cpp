@@ -107,7 +107,8 @@ TEST_F(Sound, CoarseTuningRaisesByWholeSemitonesAsFluidSynthReadsIt) {
   ASSERT_GT(untuned, 200.0);
   sendTuning(2, 66);
   const double raised = measureA4();
-  std::printf("A4 untuned %.2f Hz, coarse 66: %.2f Hz (%.2f cents)\n", untuned, raised, cents(raised / untuned));
+  std::printf("A4 untuned %.2f Hz, coarse 66: %.2f Hz (%.2f cents)\n", untuned, raised,
+              cents(raised / untuned));
   EXPECT_NEAR(raised / untuned, std::pow(2.0, 2.0 / 12.0), 0.005 * 1.1225);
 }
 
@@ -139,9 +140,10 @@ TEST_F(Sound, SystemMessagesWipeNeitherInstrumentNorTuning) {
   sendTuning(2, 66);
   const struct {
     uint32_t status, data1, data2;
-  } systemMessages[] = {{0xFF, 0, 0}, {0xF0, 0x7E, 0x7F}, {0xF0, 0x41, 0x10}, {0xF7, 0, 0},
-                        {0xF2, 0x10, 0x20}, {0xFE, 0, 0},  {0xF8, 0, 0},      {0xFF, 0xFF, 0xFF}};
-  for (const auto& m : systemMessages) EXPECT_EQ(MusicDeviceMIDIEvent(player_.synth, m.status, m.data1, m.data2, 0), 0);
+  } systemMessages[] = {{0xFF, 0, 0},       {0xF0, 0x7E, 0x7F}, {0xF0, 0x41, 0x10}, {0xF7, 0, 0},
+                        {0xF2, 0x10, 0x20}, {0xFE, 0, 0},       {0xF8, 0, 0},       {0xFF, 0xFF, 0xFF}};
+  for (const auto& m : systemMessages)
+    EXPECT_EQ(MusicDeviceMIDIEvent(player_.synth, m.status, m.data1, m.data2, 0), 0);
   EXPECT_EQ(unit->channelPreset(0), std::make_pair(0, int(kOrgan)));
   EXPECT_NEAR(measureA4() / untuned, std::pow(2.0, 2.0 / 12.0), 0.005 * 1.1225);
 }

@@ -1,0 +1,285 @@
+// The whole road of a note with the real playback plug-in: a MIDI source, the
+// window's port, the synthesizer, and the sound in a WAV file. Skipped with
+// the reason where the plug-in or a JACK server is not available.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <thread>
+
+#include "CoreTestFixture.h"
+#include "DebugMessage.h"
+#include "MidiClientZel.h"
+#include "MyMidiPort.h"
+#include "VirtualMidi.h"
+
+extern char** environ;
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+// A child process, ended and reaped when it goes out of scope.
+class Child {
+public:
+  explicit Child(std::vector<std::string> argv) {
+    std::vector<char*> args;
+    for (auto& a : argv) args.push_back(a.data());
+    args.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    if (posix_spawnp(&pid_, args[0], &actions, nullptr, args.data(), environ) != 0) pid_ = -1;
+    posix_spawn_file_actions_destroy(&actions);
+  }
+  Child(const Child&) = delete;
+  Child& operator=(const Child&) = delete;
+  ~Child() { Stop(); }
+  bool Running() {
+    if (pid_ <= 0) return false;
+    if (waitpid(pid_, nullptr, WNOHANG) == pid_) {
+      pid_ = -1;
+      return false;
+    }
+    return true;
+  }
+  void Stop() {
+    if (pid_ <= 0) return;
+    kill(pid_, SIGTERM);
+    for (int i = 0; i < 300 && waitpid(pid_, nullptr, WNOHANG) == 0; ++i) std::this_thread::sleep_for(10ms);
+    if (waitpid(pid_, nullptr, WNOHANG) == 0) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+    pid_ = -1;
+  }
+
+private:
+  pid_t pid_ = -1;
+};
+
+// The left channel of a 16-bit stereo WAV file, as floats, and its rate.
+struct Sound {
+  std::vector<float> samples;
+  double rate = 0;
+};
+
+Sound ReadWav(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  Sound sound;
+  auto u32 = [&](size_t at) {
+    uint32_t v = 0;
+    for (int i = 3; i >= 0; --i) v = (v << 8) | uint8_t(bytes[at + size_t(i)]);
+    return v;
+  };
+  if (bytes.size() < 12 || std::string(bytes.data(), 4) != "RIFF") return sound;
+  int channels = 2;
+  for (size_t at = 12; at + 8 <= bytes.size();) {
+    const std::string id(bytes.data() + at, 4);
+    size_t size = u32(at + 4);
+    if (id == "fmt " && at + 16 <= bytes.size()) {
+      channels = uint8_t(bytes[at + 10]) | (uint8_t(bytes[at + 11]) << 8);
+      sound.rate = u32(at + 12);
+    }
+    if (id == "data") {
+      // A file still being written has no final size yet.
+      if (size == 0 || at + 8 + size > bytes.size()) size = bytes.size() - at - 8;
+      for (size_t s = at + 8; s + 2 * size_t(channels) <= at + 8 + size; s += 2 * size_t(channels))
+        sound.samples.push_back(float(int16_t(uint8_t(bytes[s]) | (uint8_t(bytes[s + 1]) << 8))) / 32768.0f);
+      break;
+    }
+    at += 8 + size + (size & 1);
+  }
+  return sound;
+}
+
+double Rms(const std::vector<float>& s, size_t from, size_t count) {
+  double sum = 0;
+  for (size_t i = from; i < from + count && i < s.size(); ++i) sum += double(s[i]) * s[i];
+  return count == 0 ? 0 : std::sqrt(sum / double(count));
+}
+
+// The loudest stretch of the sound, and how much stronger the note's own
+// frequency is in it than the semitones either side of it.
+struct Heard {
+  double level = 0;
+  double pitchContrast = 0;
+};
+
+// Power of one frequency in a stretch of sound (Goertzel).
+double PowerAt(const float* x, size_t count, double frequency, double rate) {
+  const double coefficient = 2 * std::cos(2 * M_PI * frequency / rate);
+  double s1 = 0, s2 = 0;
+  for (size_t i = 0; i < count; ++i) {
+    const double s0 = x[i] + coefficient * s1 - s2;
+    s2 = s1;
+    s1 = s0;
+  }
+  return s1 * s1 + s2 * s2 - coefficient * s1 * s2;
+}
+
+Heard Listen(const Sound& sound, double noteFrequency) {
+  Heard heard;
+  if (sound.rate <= 0) return heard;
+  const size_t window = size_t(sound.rate / 5);
+  size_t loudest = 0;
+  for (size_t at = 0; at + window <= sound.samples.size(); at += window / 4) {
+    const double level = Rms(sound.samples, at, window);
+    if (level > heard.level) {
+      heard.level = level;
+      loudest = at;
+    }
+  }
+  if (heard.level == 0) return heard;
+  const float* x = sound.samples.data() + loudest;
+  const double semitone = std::pow(2.0, 1.0 / 12);
+  const double onNote = PowerAt(x, window, noteFrequency, sound.rate);
+  const double neighbours = std::max(PowerAt(x, window, noteFrequency * semitone, sound.rate),
+                                     PowerAt(x, window, noteFrequency / semitone, sound.rate));
+  heard.pitchContrast = neighbours > 0 ? onNote / neighbours : 1e9;
+  return heard;
+}
+
+double NoteFrequency(int note) { return 440.0 * std::pow(2.0, (note - 69) / 12.0); }
+
+class EndToEndTest : public coretest::CoreTest {
+protected:
+  void SetUp() override {
+    CoreTest::SetUp();
+    DebugMessageEnableZel(false);
+    VirtualMidi::RemoveAllSources();
+    VirtualMidi::SetSynchronousDelivery(false);
+    const std::string plugin = CHIMEWICK_REAL_PLUGIN;
+    if (plugin.empty() || !std::filesystem::exists(plugin))
+      GTEST_SKIP() << "skipped: the playback plug-in (PlaybackPlugin.so) is not built";
+    wavPath_ = configFolder_ + "/heard.wav";
+    setenv("CHIMEWICK_AUDIO_OUTPUT", ("wav:" + wavPath_).c_str(), 1);
+    rb::ResetPluginRegistryForTesting();
+    swapped_ = true;
+    if (!rb::LoadPlugin(plugin)) GTEST_SKIP() << "skipped: the playback plug-in does not load";
+    _InitPluginEntrypoints();
+  }
+
+  void TearDown() override {
+    // The windows, and with them the players of the real plug-in, go first.
+    for (rb::Ref<Window1>& w : windows_) CloseQuietly(w);
+    windows_.clear();
+    if (swapped_) {
+      rb::ResetPluginRegistryForTesting();
+      rb::LoadPlugin(CHIMEWICK_RECORDING_PLUGIN);
+      _InitPluginEntrypoints();
+    }
+    setenv("CHIMEWICK_AUDIO_OUTPUT", "null", 1);
+    setenv("CHIMEWICK_MIDI", "virtual", 1);
+    CoreTest::TearDown();
+    VirtualMidi::RemoveAllSources();
+  }
+
+  rb::Ref<Window1> Start() {
+    rb::Ref<Window1> w = Window1Accessor();
+    windows_.push_back(w);
+    return w;
+  }
+
+  // Releases the window (and so the synthesizer, which finishes the WAV
+  // file) and listens to what was written.
+  Heard Finish(rb::Ref<Window1>& w, double noteFrequency) {
+    Forget(w);
+    CloseQuietly(w);
+    return Listen(ReadWav(wavPath_), noteFrequency);
+  }
+
+  template <class Done>
+  static bool PumpUntil(Done done, std::chrono::milliseconds limit = 10s) {
+    const auto deadline = Clock::now() + limit;
+    while (!done()) {
+      if (Clock::now() > deadline) return false;
+      rb::ProcessEvents(5);
+    }
+    return true;
+  }
+
+  static void PumpFor(std::chrono::milliseconds time) {
+    const auto end = Clock::now() + time;
+    while (Clock::now() < end) rb::ProcessEvents(5);
+  }
+
+  std::string wavPath_;
+  bool swapped_ = false;
+};
+
+TEST_F(EndToEndTest, ANoteFromAVirtualKeyboardIsHeardInTheWav) {
+  const int32_t source = VirtualMidi::AddSource("Virtual keyboard");
+  rb::Ref<Window1> w = Start();
+  ASSERT_TRUE(messages_.empty()) << messages_.front();
+  ASSERT_TRUE(w->InputPlayer());
+  EXPECT_EQ(w->Warnings()->Text().Bytes(), " Virtual keyboard");
+  EXPECT_GT(w->InstrumentsList()->ListCount(), 100);
+  EXPECT_EQ(w->InstrumentsList()->Text().Bytes(), "Organ 1");
+
+  PumpFor(100ms);
+  VirtualMidi::Send(source, {0x90, 69, 100});
+  PumpFor(400ms);
+  VirtualMidi::Send(source, {0x80, 69, 0});
+  PumpFor(100ms);
+  const int32_t reads = w->port->count.load();
+  EXPECT_EQ(reads, 2);
+  const Heard heard = Finish(w, NoteFrequency(69));
+  EXPECT_GT(heard.level, 0.01);
+  EXPECT_GT(heard.pitchContrast, 10.0) << "the note is not at its own pitch";
+}
+
+TEST_F(EndToEndTest, JackMidiseqIsFoundConnectedAndHeard) {
+  std::random_device seed;
+  const std::string server = "chimewick-core-" + std::to_string(getpid()) + "-" + std::to_string(seed() % 100000);
+  setenv("JACK_DEFAULT_SERVER", server.c_str(), 1);
+  setenv("JACK_NO_AUDIO_RESERVATION", "1", 1);
+  setenv("CHIMEWICK_MIDI", "jack", 1);
+  struct RestoreEnvironment {
+    ~RestoreEnvironment() { unsetenv("JACK_DEFAULT_SERVER"); }
+  } restore;
+
+  Child jackd({"jackd", "-n", server, "-r", "-d", "dummy", "-r", "48000", "-p", "128"});
+  // Wait until the server takes clients.
+  const auto deadline = Clock::now() + 5s;
+  for (;;) {
+    if (!jackd.Running()) GTEST_SKIP() << "skipped: jackd -d dummy did not start (is jackd2 installed?)";
+    rb::Ref<MidiClientZel> probe = rb::New<MidiClientZel>();
+    probe->Init(NewCFStringZel("Chimewick probe"));
+    if (probe->Lasterror() == 0) break;
+    if (Clock::now() > deadline) GTEST_SKIP() << "skipped: jackd started but takes no clients";
+    std::this_thread::sleep_for(50ms);
+  }
+
+  rb::Ref<Window1> w = Start();
+  if (w->Client->Lasterror() != 0) GTEST_SKIP() << "skipped: the JACK server took no MIDI client";
+  ASSERT_TRUE(w->InputPlayer());
+  ASSERT_TRUE(w->port);
+  ASSERT_NE(w->port->Handle(), 0);
+  // Middle C on for most of a quarter-second loop.
+  Child midiseq({"jack_midiseq", "Seq", "12000", "0", "60", "11000"});
+  ASSERT_TRUE(PumpUntil([&] { return w->Warnings()->Text().Bytes() == " Seq:out"; }))
+      << "jack_midiseq was never found: " << w->Warnings()->Text().Bytes();
+  EXPECT_GE(w->sources.Count(), 1);
+  ASSERT_TRUE(PumpUntil([&] { return w->port->count.load() >= 4; })) << "nothing read from jack_midiseq";
+  PumpFor(300ms);
+  midiseq.Stop();
+  PumpFor(100ms);
+  const Heard heard = Finish(w, NoteFrequency(60));
+  EXPECT_GT(heard.level, 0.002);
+  EXPECT_GT(heard.pitchContrast, 10.0) << "the note is not at its own pitch";
+}
+
+}  // namespace

@@ -67,6 +67,8 @@ Window* WindowOfWidget(const QObject* object) {
   for (; object != nullptr; object = object->parent()) {
     const QVariant v = object->property("rbWindow");
     if (v.isValid()) return static_cast<Window*>(v.value<void*>());
+    // A pop-up of its own (an open menu, a list's drop-down) keeps its keys.
+    if (object->isWidgetType() && static_cast<const QWidget*>(object)->isWindow()) return nullptr;
   }
   return nullptr;
 }

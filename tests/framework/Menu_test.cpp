@@ -1,5 +1,6 @@
 // Menus: the menu tree on a QMenuBar, choosing items, Quit, enabling.
 #include <QAction>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QMenuBar>
 
@@ -92,6 +93,24 @@ TEST_F(MenuTest, AutoEnableFollowsTheHandlersAndQuitIsAlwaysOn) {
   EXPECT_FALSE(ActionNamed(bar, "About")->isEnabled());
   EXPECT_TRUE(ActionNamed(bar, "Quit")->isEnabled());
   EXPECT_TRUE(bar->actions()[0]->isEnabled());  // a menu title stays enabled
+}
+
+TEST_F(MenuTest, KeysInAnOpenMenuStayWithTheMenu) {
+  auto window = rb::New<rb::Window>();
+  window->SetMenuBar(MakeBar());
+  int keyDowns = 0;
+  window->SetHandler<bool(rb::String)>("KeyDown", [&](rb::String) {
+    ++keyDowns;
+    return true;
+  });
+  window->Construct();
+  QMenu* help = window->Widget()->findChild<QMenuBar*>()->actions()[1]->menu();
+  QKeyEvent down(QEvent::KeyPress, Qt::Key_Down, Qt::NoModifier);
+  QCoreApplication::sendEvent(help, &down);
+  EXPECT_EQ(keyDowns, 0);
+  QKeyEvent letter(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, "a");
+  QCoreApplication::sendEvent(window->Widget(), &letter);
+  EXPECT_EQ(keyDowns, 1);
 }
 
 TEST_F(MenuTest, QuitItemWithoutAHandlerQuits) {

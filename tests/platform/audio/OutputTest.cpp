@@ -82,6 +82,27 @@ TEST_F(Outputs, NullRendersOnAClockAndReportsItsLoadUntilStopped) {
   ::testing::internal::GetCapturedStderr();
 }
 
+TEST_F(Outputs, ExitingWithAGraphStillRunningStopsItCleanly) {
+  const fs::path path = folder_ / "at-exit.wav";
+  EXPECT_EXIT(
+      {
+        ScopedEnvironment output("CHIMEWICK_AUDIO_OUTPUT", "wav:" + path.string());
+        auto player = std::make_unique<PlayerGraph>();
+        if (player->status != 0) std::exit(3);
+        playANote(*player, 100ms);
+        // As a program that never releases its player (kept reachable, so
+        // the leak checker does not count it).
+        static PlayerGraph* kept = player.release();
+        (void)kept;
+        std::exit(0);
+      },
+      ::testing::ExitedWithCode(0), "");
+  // The file was completed on the way out.
+  const std::vector<unsigned char> file = readFile(path);
+  ASSERT_GT(file.size(), 44u);
+  EXPECT_EQ(littleEndian(file.data() + 40, 4), file.size() - 44);
+}
+
 TEST_F(Outputs, WavWritesAPlayableFileHoldingTheSound) {
   const fs::path path = folder_ / "out.wav";
   ScopedEnvironment output("CHIMEWICK_AUDIO_OUTPUT", "wav:" + path.string());

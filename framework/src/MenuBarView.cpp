@@ -64,6 +64,9 @@ void AddItems(Window& window, QMenu& menu, const Ref<MenuItem>& parent) {
     } else {
       QAction* action = menu.addAction(ToQString(item->Text));
       action->setShortcut(ShortcutOf(item->KeyboardShortcut));
+      // Like a menu bar at the top of the screen: the keys work from every
+      // window of the application while the bar's window is shown.
+      action->setShortcutContext(Qt::ApplicationShortcut);
       action->setProperty(kItemName, ToQString(item->Name));
       action->setProperty(kAutoEnable, item->AutoEnable);
       action->setProperty(kQuitItem, IsQuitItem(*item));

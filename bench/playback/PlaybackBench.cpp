@@ -18,7 +18,7 @@ Loaded& installedBundle() {
   static Loaded loaded = [] {
     setenv("CHIMEWICK_AUDIO_OUTPUT", "null", 0);
     Loaded l;
-    l.bundle = PluginBundle::load(PLAYBACK_BUNDLE, false);
+    l.bundle = PluginBundle::load(PLAYBACK_BUNDLE, false, true);
     l.host = std::make_unique<TestHost>();
     l.bundle->callMain(*l.host);
     return l;

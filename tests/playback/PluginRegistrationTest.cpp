@@ -27,8 +27,8 @@ const char* const kDeclarations[] = {
 // kind.
 struct FreshLoad {
   explicit FreshLoad(HostConfig config, const std::string& path = BundlePath(AudioKind::Fake),
-                     bool privateCopy = true)
-      : host(config), bundle(PluginBundle::load(path, privateCopy)) {
+                     bool keepMapped = false)
+      : host(config), bundle(PluginBundle::load(path, true, keepMapped)) {
     bundle->callMain(host);
   }
   TestHost host;
@@ -235,7 +235,7 @@ TEST(PluginBundleExports, TheInstalledBundleExportsOnlyREALPluginMain) {
   const std::string path = PLAYBACK_BUNDLE;
   if (path.empty()) GTEST_SKIP() << "the audio layer's library is not built yet";
   EXPECT_NE(path.find("/plugins/PlaybackPlugin.so"), std::string::npos) << path;
-  FreshLoad load({}, path, false);
+  FreshLoad load({}, path, true);
   EXPECT_NE(load.bundle->symbol("REALPluginMain"), nullptr);
   for (const char* hidden : {"PlaybackReadProc", "BuildHostString", "RegisterClassDefinition",
                              "TeardownGraph", "NewAUGraph", "MusicDeviceMIDIEvent", "AudioSetEventTap"})

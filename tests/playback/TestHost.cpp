@@ -48,15 +48,15 @@ template <int N>
 HostString buildString(const void* bytes, int32_t length) {
   TestHost& host = *gHosts[N];
   ++host.buildStringCalls;
-  auto s = std::make_unique<HostStringRecord>();
+  auto s = std::make_unique<TestHostString>();
   s->text.assign(static_cast<const char*>(bytes), static_cast<std::size_t>(length));
   host.strings.push_back(std::move(s));
-  return host.strings.back().get();
+  return AsHostString(host.strings.back().get());
 }
 template <int N>
 void setStringEncoding(HostString s, uint32_t encoding) {
   ++gHosts[N]->setEncodingCalls;
-  s->encoding = encoding;
+  AsTestHostString(s)->encoding = encoding;
 }
 
 struct HostFunctionSet {
@@ -120,7 +120,7 @@ std::optional<PluginMethodEntry> TestHost::method(const std::string& declaration
   return std::nullopt;
 }
 
-std::unique_ptr<PluginBundle> PluginBundle::load(const std::string& path, bool privateCopy) {
+std::unique_ptr<PluginBundle> PluginBundle::load(const std::string& path, bool privateCopy, bool keepMapped) {
   auto bundle = std::unique_ptr<PluginBundle>(new PluginBundle);
   std::string loadPath = path;
   if (privateCopy) {
@@ -130,9 +130,7 @@ std::unique_ptr<PluginBundle> PluginBundle::load(const std::string& path, bool p
     loadPath = pattern + "/" + std::filesystem::path(path).filename().string();
     std::filesystem::copy_file(path, loadPath);
   }
-  // A shared bundle stays mapped to the end: the libraries the audio layer
-  // pulls in keep allocations that only count as leaks once unmapped.
-  bundle->handle_ = dlopen(loadPath.c_str(), RTLD_NOW | RTLD_LOCAL | (privateCopy ? 0 : RTLD_NODELETE));
+  bundle->handle_ = dlopen(loadPath.c_str(), RTLD_NOW | RTLD_LOCAL | (keepMapped ? RTLD_NODELETE : 0));
   if (bundle->handle_ == nullptr) throw std::runtime_error(std::string("dlopen: ") + dlerror());
   return bundle;
 }
@@ -177,7 +175,7 @@ SharedBundle* GetSharedBundle(AudioKind kind) {
   if (path.empty()) return nullptr;
   if (kind == AudioKind::Real) setenv("CHIMEWICK_AUDIO_OUTPUT", "null", 1);
   slot = new SharedBundle;
-  slot->bundle = PluginBundle::load(path, false);
+  slot->bundle = PluginBundle::load(path, false, true);
   slot->host = std::make_unique<TestHost>();
   slot->seams = slot->bundle->seams();
   if (slot->seams.setOffline) slot->seams.setOffline(true);
@@ -228,7 +226,7 @@ std::optional<std::string> PlaybackObject::instrumentName(int32_t id) {
   HostString s = reinterpret_cast<HostString (*)(void*, int32_t)>(
       function("InstrumentName(index as integer) as string"))(pointer(), id);
   if (s == nullptr) return std::nullopt;
-  return s->text;
+  return AsTestHostString(s)->text;
 }
 float PlaybackObject::cpuLoad() {
   return reinterpret_cast<float (*)(void*)>(function("CPULoad as single"))(pointer());

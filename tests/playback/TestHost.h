@@ -15,11 +15,14 @@
 #include "FakeAudio.h"
 #include "rb/PluginInterface.h"
 
-// The host's string: the text and the encoding the plug-in set.
-struct HostStringRecord {
+// The test host's string: the text and the encoding the plug-in set. The
+// plug-in sees it only as an opaque HostString (the framework has its own).
+struct TestHostString {
   std::string text;
   uint32_t encoding = 0;
 };
+inline HostString AsHostString(TestHostString* s) { return reinterpret_cast<HostString>(s); }
+inline TestHostString* AsTestHostString(HostString s) { return reinterpret_cast<TestHostString*>(s); }
 
 // Where the instance fields sit, as the host and the plug-in agree.
 namespace InstanceLayout {
@@ -65,7 +68,7 @@ class TestHost {
   int buildStringCalls = 0;
   int setEncodingCalls = 0;
   std::vector<std::string> resolvedNames;
-  std::vector<std::unique_ptr<HostStringRecord>> strings;
+  std::vector<std::unique_ptr<TestHostString>> strings;
 
  private:
   int slot_ = -1;
@@ -82,11 +85,13 @@ struct AudioSeams {
 
 // One dlopen'd bundle. A private copy gets its own process-wide state (the
 // plug-in's cached host functions and its record), so each test of the
-// registration starts from a freshly loaded bundle; it is unloaded again.
-// Without a copy the bundle stays loaded to the end of the process.
+// registration starts from a freshly loaded bundle.
 class PluginBundle {
  public:
-  static std::unique_ptr<PluginBundle> load(const std::string& path, bool privateCopy);
+  // keepMapped: never unmapped (for builds with the real audio layer, whose
+  // libraries keep allocations that only count as leaks once unmapped).
+  static std::unique_ptr<PluginBundle> load(const std::string& path, bool privateCopy,
+                                            bool keepMapped = false);
   ~PluginBundle();
   void* symbol(const char* name) const;
   void callMain(TestHost& host) const;

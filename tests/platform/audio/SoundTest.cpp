@@ -157,6 +157,19 @@ TEST_F(Sound, ANullParameterMakesLaterDataEntryChangeNothing) {
   EXPECT_NEAR(cents(measureA4() / untuned), 50.0, 5.0);
 }
 
+TEST_F(Sound, ResetAllControllersClearsTheTuningAndTheSelectedParameter) {
+  player_.select(kOrgan);
+  const double untuned = measureA4();
+  player_.send(0xB0, 101, 0);
+  player_.send(0xB0, 100, 1);
+  player_.send(0xB0, 6, 32);
+  EXPECT_NEAR(cents(measureA4() / untuned), 50.0, 1.0);
+  player_.send(0xB0, 121, 0);
+  EXPECT_NEAR(cents(measureA4() / untuned), 0.0, 1.0) << "the reset clears the tuning";
+  player_.send(0xB0, 6, 32);
+  EXPECT_NEAR(cents(measureA4() / untuned), 0.0, 1.0) << "no parameter is selected after the reset";
+}
+
 TEST_F(Sound, DataBytesOutsideTheMidiRangeNeverCrashTheUnit) {
   std::mt19937 random(20261208);
   std::uniform_int_distribution<uint32_t> status(0x80, 0xFF);

@@ -24,7 +24,10 @@ PopupWidget& Combo(const RectControl& control) { return *static_cast<PopupWidget
 
 PopupMenu::PopupMenu() {
   auto* combo = new PopupWidget;
-  combo->setFocusPolicy(Qt::StrongFocus);
+  // Like the pop-up menus of the original platform, it takes no keyboard
+  // focus: arrow keys go to the window's KeyDown, which moves the list
+  // itself, and must not move it a second time here.
+  combo->setFocusPolicy(Qt::NoFocus);
   SetWidget(combo);
   QObject::connect(combo, &QComboBox::currentIndexChanged, combo, [this](int index) {
     if (index >= 0) RunGuarded([this] { RaiseEvent<void>("Change"); });

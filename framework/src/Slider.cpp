@@ -20,6 +20,9 @@ QSlider& Bar(const RectControl& control) { return *static_cast<QSlider*>(control
 Slider::Slider() {
   auto* slider = new QSlider(Qt::Horizontal);
   slider->setTracking(true);
+  // No keyboard focus, as on the original platform: keys belong to the
+  // window's KeyDown (AcceptFocus true gives it focus).
+  slider->setFocusPolicy(Qt::NoFocus);
   SetWidget(slider);
   QObject::connect(slider, &QSlider::valueChanged, slider,
                    [this](int) { RunGuarded([this] { RaiseEvent<void>("ValueChanged"); }); });

@@ -139,6 +139,15 @@ TEST_F(ControlsTest, SliderMouseDownComesFirstAndTrueKeepsTheSliderStill) {
   }
 }
 
+TEST_F(ControlsTest, ListsAndSlidersTakeNoKeyboardFocusSoArrowsReachOnlyTheWindow) {
+  auto list = Add<rb::PopupMenu>("L");
+  auto slider = Add<rb::Slider>("S");
+  EXPECT_EQ(list->Widget()->focusPolicy(), Qt::NoFocus);
+  EXPECT_EQ(slider->Widget()->focusPolicy(), Qt::NoFocus);
+  slider->SetProperty("AcceptFocus", true);
+  EXPECT_EQ(slider->Widget()->focusPolicy(), Qt::StrongFocus);
+}
+
 TEST_F(ControlsTest, AssigningListIndexRaisesChangeEveryTimeItNamesARow) {
   auto list = Add<rb::PopupMenu>("InstrumentsList");
   for (const char* row : {"Piano", "Organ 1", "Strings"}) list->AddRow(row);

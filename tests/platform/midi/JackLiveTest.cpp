@@ -97,6 +97,7 @@ TEST(JackLive, MidiseqIsAddedConnectedReadAndRemoved) {
   // A quarter-second loop: middle C on at frame 0, held for 11000 of its
   // 12000 frames, so that the sequencer mostly ends with the note down.
   Child midiseq({"jack_midiseq", "Seq", "12000", "0", "60", "11000"});
+  if (!midiseq.running()) GTEST_SKIP() << "skipped: jack_midiseq (jackd2) did not start";
   ASSERT_TRUE(pumpUntil([&] { return hasEvent(*client, "ObjectAdded") && client->NumberOfSources() == 1; }))
       << "jack_midiseq never appeared";
   rb::Ref<MidiEndpointZel> source = client->GetSource(0);

@@ -27,8 +27,10 @@ class GuiTest : public ::testing::Test {
     rb::Keyboard::ResetForTesting();
     rb::ProcessEvents();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    rb::SetMsgBoxHook({});
-    rb::SetShowURLHook({});
+    // Silent, never the real ones: nothing in a test may wait on a box or
+    // open a browser.
+    rb::SetMsgBoxHook([](const rb::String&) {});
+    rb::SetShowURLHook([](const rb::String&) {});
   }
 
   std::vector<std::string> messages;

@@ -16,8 +16,9 @@ class GuiEnvironment : public ::testing::Environment {
     static char name[] = "test_framework";
     static char* argv[] = {name, nullptr};
     if (!rb::RuntimeIsInitialised()) rb::RuntimeInit(argc, argv);
-    // Nothing in a test may wait on a message box.
+    // Nothing in a test may wait on a message box or open a browser.
     rb::SetMsgBoxHook([](const rb::String&) {});
+    rb::SetShowURLHook([](const rb::String&) {});
   }
 };
 

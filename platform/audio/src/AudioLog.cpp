@@ -10,14 +10,14 @@ namespace chimewick::audio {
 
 namespace {
 
-void fluidLogToStandardError(int level, const char* message, void*) {
+void fluidLogToOurs(int level, const char* message, void*) {
   const char* label = level == FLUID_PANIC ? "panic" : level == FLUID_ERR ? "error" : "warning";
-  logError("fluidsynth %s: %s", label, message);
+  logLine("fluidsynth %s: %s", label, message);
 }
 
 }  // namespace
 
-void logError(const char* format, ...) {
+void logLine(const char* format, ...) {
   char text[1024];
   va_list arguments;
   va_start(arguments, format);
@@ -29,9 +29,9 @@ void logError(const char* format, ...) {
 void installFluidLogger() {
   static std::once_flag once;
   std::call_once(once, [] {
-    fluid_set_log_function(FLUID_PANIC, fluidLogToStandardError, nullptr);
-    fluid_set_log_function(FLUID_ERR, fluidLogToStandardError, nullptr);
-    fluid_set_log_function(FLUID_WARN, fluidLogToStandardError, nullptr);
+    fluid_set_log_function(FLUID_PANIC, fluidLogToOurs, nullptr);
+    fluid_set_log_function(FLUID_ERR, fluidLogToOurs, nullptr);
+    fluid_set_log_function(FLUID_WARN, fluidLogToOurs, nullptr);
     fluid_set_log_function(FLUID_INFO, nullptr, nullptr);
     fluid_set_log_function(FLUID_DBG, nullptr, nullptr);
   });

@@ -3,11 +3,12 @@
 
 namespace chimewick::audio {
 
-// Writes "chimewick audio: <text>" and a newline to standard error.
+// Writes "chimewick audio: <text>" and a newline to standard error: the
+// reason of a failure, or what the output device granted.
 // Control or MIDI thread, never the audio thread; does not wait.
-void logError(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void logLine(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
-// Routes FluidSynth's warnings and errors through logError (its info and
+// Routes FluidSynth's warnings and errors through logLine (its info and
 // debug chatter stays quiet). Idempotent. Any thread.
 void installFluidLogger();
 

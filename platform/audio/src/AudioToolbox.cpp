@@ -10,20 +10,20 @@
 #include "Unit.h"
 
 using chimewick::audio::Graph;
-using chimewick::audio::logError;
+using chimewick::audio::logLine;
 using chimewick::audio::Registry;
 
 namespace {
 
 Graph* findGraph(AUGraph handle, const char* call) {
   Graph* graph = Registry::instance().graph(handle);
-  if (graph == nullptr) logError("%s: no graph %u", call, handle);
+  if (graph == nullptr) logLine("%s: no graph %u", call, handle);
   return graph;
 }
 
 std::shared_ptr<chimewick::audio::Unit> findUnit(AudioUnit handle, const char* call) {
   std::shared_ptr<chimewick::audio::Unit> unit = Registry::instance().unit(handle);
-  if (!unit) logError("%s: no unit %u", call, handle);
+  if (!unit) logLine("%s: no unit %u", call, handle);
   return unit;
 }
 
@@ -44,7 +44,7 @@ extern "C" {
 
 OSStatus NewAUGraph(AUGraph* outGraph) {
   if (outGraph == nullptr) {
-    logError("NewAUGraph needs a place for the graph");
+    logLine("NewAUGraph needs a place for the graph");
     return kAudioErr_InvalidHandle;
   }
   chimewick::audio::installFluidLogger();
@@ -110,7 +110,7 @@ OSStatus AUGraphUninitialize(AUGraph graph) {
 OSStatus DisposeAUGraph(AUGraph graph) {
   std::unique_ptr<Graph> g = Registry::instance().takeGraph(graph);
   if (!g) {
-    logError("DisposeAUGraph: no graph %u", graph);
+    logLine("DisposeAUGraph: no graph %u", graph);
     return kAudioErr_InvalidHandle;
   }
   return 0;  // the graph stops and closes as it goes
@@ -144,7 +144,7 @@ OSStatus MusicDeviceMIDIEvent(AudioUnit unit, uint32_t status, uint32_t data1, u
   std::shared_ptr<chimewick::audio::Unit> u = Registry::instance().unit(unit);
   chimewick::audio::SynthUnit* synth = u ? u->asSynth() : nullptr;
   if (synth == nullptr) {
-    logError("MusicDeviceMIDIEvent: no synthesizer unit %u", unit);
+    logLine("MusicDeviceMIDIEvent: no synthesizer unit %u", unit);
     return kAudioErr_InvalidHandle;
   }
   AudioEventTap tap = nullptr;
@@ -177,7 +177,7 @@ OSStatus AUGraphGetSampleRate(AUGraph graph, double* outRate) {
   Graph* g = findGraph(graph, "AUGraphGetSampleRate");
   if (g == nullptr) return kAudioErr_InvalidHandle;
   if (outRate == nullptr) {
-    logError("AUGraphGetSampleRate needs a place for the rate");
+    logLine("AUGraphGetSampleRate needs a place for the rate");
     return kAudioErr_InvalidHandle;
   }
   *outRate = g->sampleRate();

@@ -44,12 +44,12 @@ std::unique_ptr<OutputDevice> openFluidDriver(const std::string& driverName, Ren
                                               double sampleRate) {
   FluidSettingsPtr settings(new_fluid_settings());
   if (!settings) {
-    logError("FluidSynth cannot make driver settings");
+    logLine("FluidSynth cannot make driver settings");
     return nullptr;
   }
   fluid_settings_t* s = settings.get();
   if (fluid_settings_setstr(s, "audio.driver", driverName.c_str()) != FLUID_OK) {
-    logError("FluidSynth has no audio driver \"%s\"", driverName.c_str());
+    logLine("FluidSynth has no audio driver \"%s\"", driverName.c_str());
     return nullptr;
   }
   if (driverName == "jack") {
@@ -68,7 +68,7 @@ std::unique_ptr<OutputDevice> openFluidDriver(const std::string& driverName, Ren
   // silence until the graph publishes its plan, so that is harmless.
   fluid_audio_driver_t* driver = new_fluid_audio_driver2(s, RenderEngine::fluidCallback, &engine);
   if (driver == nullptr) {
-    logError("the %s output does not open", driverName.c_str());
+    logLine("the %s output does not open", driverName.c_str());
     return nullptr;
   }
   OutputGrant grant;
@@ -88,7 +88,7 @@ std::unique_ptr<OutputDevice> openOutputDevice(const std::string& setting, Rende
   if (setting == "null") return openClockOutput("", engine, sampleRate);
   if (setting.rfind("wav:", 0) == 0) {
     if (setting.size() == 4) {
-      logError("CHIMEWICK_AUDIO_OUTPUT=wav: names no file");
+      logLine("CHIMEWICK_AUDIO_OUTPUT=wav: names no file");
       return nullptr;
     }
     return openClockOutput(setting.substr(4), engine, sampleRate);
@@ -96,8 +96,8 @@ std::unique_ptr<OutputDevice> openOutputDevice(const std::string& setting, Rende
   if (setting == "pulseaudio" || setting == "alsa" || setting == "jack")
     return openFluidDriver(setting, engine, sampleRate);
   if (setting != "auto" && !setting.empty()) {
-    logError("CHIMEWICK_AUDIO_OUTPUT=%s is none of auto, pulseaudio, alsa, jack, null, wav:PATH",
-             setting.c_str());
+    logLine("CHIMEWICK_AUDIO_OUTPUT=%s is none of auto, pulseaudio, alsa, jack, null, wav:PATH",
+            setting.c_str());
     return nullptr;
   }
   // Automatic choice never starts a JACK server of its own: only one that
@@ -106,7 +106,7 @@ std::unique_ptr<OutputDevice> openOutputDevice(const std::string& setting, Rende
   for (const char* name : {"pulseaudio", "alsa", "jack"}) {
     if (auto output = openFluidDriver(name, engine, sampleRate)) return output;
   }
-  logError("no output opens (tried PulseAudio, ALSA and JACK)");
+  logLine("no output opens (tried PulseAudio, ALSA and JACK)");
   return nullptr;
 }
 

@@ -92,17 +92,17 @@ void Graph::dropUnit(Node& node) {
 
 OSStatus Graph::newNode(const ComponentDescription* description, AUNode* outNode) {
   if (description == nullptr || outNode == nullptr) {
-    logError("AUGraphNewNode needs a description and a place for the node");
+    logLine("AUGraphNewNode needs a description and a place for the node");
     return kAudioErr_InvalidHandle;
   }
   const Kind kind = kindOf(*description);
   if (kind == Kind::Unknown) {
-    logError("no unit for the description 0x%08x 0x%08x 0x%08x", description->componentType,
-             description->componentSubType, description->componentManufacturer);
+    logLine("no unit for the description 0x%08x 0x%08x 0x%08x", description->componentType,
+            description->componentSubType, description->componentManufacturer);
     return kAudioErr_NoComponent;
   }
   if (kind == Kind::Output && outputNode() != nullptr) {
-    logError("a graph has one output node");
+    logLine("a graph has one output node");
     return kAudioErr_NoComponent;
   }
   Node node;
@@ -126,20 +126,20 @@ OSStatus Graph::connect(AUNode source, uint32_t sourceOutput, AUNode destination
   Node* from = findNode(source);
   Node* to = findNode(destination);
   if (from == nullptr || to == nullptr) {
-    logError("AUGraphConnectNodeInput: no node %d in this graph", from == nullptr ? source : destination);
+    logLine("AUGraphConnectNodeInput: no node %d in this graph", from == nullptr ? source : destination);
     return kAudioErr_InvalidHandle;
   }
   if (source == destination || !hasOutputBus(kindOf(from->description), sourceOutput) ||
       !hasInputBus(kindOf(to->description), destinationInput)) {
-    logError("node %d output %u cannot feed node %d input %u (the synthesizer plays on output 1)", source,
-             sourceOutput, destination, destinationInput);
+    logLine("node %d output %u cannot feed node %d input %u (the synthesizer plays on output 1)", source,
+            sourceOutput, destination, destinationInput);
     return kAudioErr_InvalidConnection;
   }
   const bool taken = std::any_of(connections_.begin(), connections_.end(), [&](const Connection& c) {
     return c.destination == destination && c.destinationInput == destinationInput;
   });
   if (taken) {
-    logError("node %d input %u is connected already", destination, destinationInput);
+    logLine("node %d input %u is connected already", destination, destinationInput);
     return kAudioErr_InvalidConnection;
   }
   connections_.push_back(Connection{source, sourceOutput, destination, destinationInput});
@@ -166,7 +166,7 @@ OSStatus Graph::open() {
 
 OSStatus Graph::initialize() {
   if (!open_) {
-    logError("AUGraphInitialize: the graph is not open");
+    logLine("AUGraphInitialize: the graph is not open");
     return kAudioErr_NotInitialized;
   }
   if (initialized_) return 0;
@@ -184,11 +184,11 @@ OSStatus Graph::initialize() {
 OSStatus Graph::nodeInfo(AUNode id, ComponentDescription* outDescription, AudioUnit* outUnit) {
   Node* node = findNode(id);
   if (node == nullptr) {
-    logError("AUGraphGetNodeInfo: no node %d in this graph", id);
+    logLine("AUGraphGetNodeInfo: no node %d in this graph", id);
     return kAudioErr_InvalidHandle;
   }
   if (outUnit != nullptr && !open_) {
-    logError("AUGraphGetNodeInfo: the graph is not open, so node %d has no unit yet", id);
+    logLine("AUGraphGetNodeInfo: the graph is not open, so node %d has no unit yet", id);
     return kAudioErr_NotInitialized;
   }
   if (outDescription != nullptr) *outDescription = node->description;
@@ -240,7 +240,7 @@ void Graph::adoptSampleRate(double rate) {
 
 OSStatus Graph::start() {
   if (!initialized_) {
-    logError("AUGraphStart: the graph is not initialised");
+    logLine("AUGraphStart: the graph is not initialised");
     return kAudioErr_NotInitialized;
   }
   if (running_) return 0;
@@ -254,7 +254,7 @@ OSStatus Graph::start() {
   }
   Node* output = outputNode();
   if (output == nullptr) {
-    logError("AUGraphStart: the graph has no output node");
+    logLine("AUGraphStart: the graph has no output node");
     return kAudioErr_NoOutputDevice;
   }
   const char* setting = std::getenv("CHIMEWICK_AUDIO_OUTPUT");
@@ -277,14 +277,14 @@ OSStatus Graph::start() {
   const int block = engine_.lastBlockFrames();
   const double requestedMs = 1000.0 * grant.periodFrames * grant.periods / sampleRate_;
   if (block > 0) {
-    logError(
+    logLine(
         "output %s: %.0f Hz, asked for %d periods of %d frames (%.1f ms), renders %d frames a buffer (%.1f "
         "ms)",
         grant.device.c_str(), sampleRate_, grant.periods, grant.periodFrames, requestedMs, block,
         1000.0 * block / sampleRate_);
   } else {
-    logError("output %s: %.0f Hz, asked for %d periods of %d frames (%.1f ms), no buffer asked for yet",
-             grant.device.c_str(), sampleRate_, grant.periods, grant.periodFrames, requestedMs);
+    logLine("output %s: %.0f Hz, asked for %d periods of %d frames (%.1f ms), no buffer asked for yet",
+            grant.device.c_str(), sampleRate_, grant.periods, grant.periodFrames, requestedMs);
   }
   return 0;
 }
@@ -310,7 +310,7 @@ OSStatus Graph::uninitialize() {
 OSStatus Graph::removeNode(AUNode id) {
   auto found = std::find_if(nodes_.begin(), nodes_.end(), [id](const Node& n) { return n.id == id; });
   if (found == nodes_.end()) {
-    logError("AUGraphRemoveNode: no node %d in this graph", id);
+    logLine("AUGraphRemoveNode: no node %d in this graph", id);
     return kAudioErr_InvalidHandle;
   }
   Node leaving = std::move(*found);
@@ -328,7 +328,7 @@ OSStatus Graph::removeNode(AUNode id) {
 
 OSStatus Graph::cpuLoad(float* outLoad) const {
   if (outLoad == nullptr) {
-    logError("AUGraphGetCPULoad needs a place for the load");
+    logLine("AUGraphGetCPULoad needs a place for the load");
     return kAudioErr_InvalidHandle;
   }
   *outLoad = running_ ? engine_.cpuLoad() : 0.0f;
@@ -337,11 +337,11 @@ OSStatus Graph::cpuLoad(float* outLoad) const {
 
 OSStatus Graph::renderOffline(uint32_t frames, float* interleavedStereo) {
   if (!running_ || !offline_) {
-    logError("AUGraphRenderOffline: the graph is not started for offline rendering");
+    logLine("AUGraphRenderOffline: the graph is not started for offline rendering");
     return kAudioErr_NotInitialized;
   }
   if (interleavedStereo == nullptr && frames > 0) {
-    logError("AUGraphRenderOffline needs a buffer");
+    logLine("AUGraphRenderOffline needs a buffer");
     return kAudioErr_InvalidHandle;
   }
   for (uint32_t done = 0; done < frames;) {

@@ -23,15 +23,15 @@ std::string soundFontPath() {
 bool checkSoundFontFile(const std::string& path) {
   struct stat info {};
   if (::stat(path.c_str(), &info) != 0) {
-    logError("cannot load the SoundFont %s: %s", path.c_str(), std::strerror(errno));
+    logLine("cannot load the SoundFont %s: %s", path.c_str(), std::strerror(errno));
     return false;
   }
   if (!S_ISREG(info.st_mode)) {
-    logError("cannot load the SoundFont %s: not a regular file", path.c_str());
+    logLine("cannot load the SoundFont %s: not a regular file", path.c_str());
     return false;
   }
   if (info.st_size == 0) {
-    logError("cannot load the SoundFont %s: the file is empty", path.c_str());
+    logLine("cannot load the SoundFont %s: the file is empty", path.c_str());
     return false;
   }
   return true;
@@ -39,7 +39,7 @@ bool checkSoundFontFile(const std::string& path) {
 
 OSStatus readUInt32Size(void* outData, uint32_t* ioDataSize) {
   if (outData == nullptr || ioDataSize == nullptr || *ioDataSize < sizeof(uint32_t)) {
-    logError("a UInt32 property needs a buffer of 4 bytes");
+    logLine("a UInt32 property needs a buffer of 4 bytes");
     return kAudioErr_InvalidPropertySize;
   }
   return 0;
@@ -58,7 +58,7 @@ std::shared_ptr<SynthUnit> SynthUnit::create(const ComponentDescription& descrip
   auto unit = std::make_shared<SynthUnit>(description);
   unit->settings_.reset(new_fluid_settings());
   if (!unit->settings_) {
-    logError("FluidSynth cannot make its settings");
+    logLine("FluidSynth cannot make its settings");
     return nullptr;
   }
   fluid_settings_t* settings = unit->settings_.get();
@@ -68,7 +68,7 @@ std::shared_ptr<SynthUnit> SynthUnit::create(const ComponentDescription& descrip
   fluid_settings_setint(settings, "synth.threadsafe-api", 1);
   unit->synth_.reset(new_fluid_synth(settings));
   if (!unit->synth_) {
-    logError("FluidSynth cannot make a synthesizer");
+    logLine("FluidSynth cannot make a synthesizer");
     return nullptr;
   }
   return unit;
@@ -80,13 +80,13 @@ OSStatus SynthUnit::initialize(double) {
   if (!checkSoundFontFile(path)) return kAudioErr_SoundFont;
   const int id = fluid_synth_sfload(synth_.get(), path.c_str(), 1);
   if (id == FLUID_FAILED) {
-    logError("cannot load the SoundFont %s: FluidSynth cannot read it", path.c_str());
+    logLine("cannot load the SoundFont %s: FluidSynth cannot read it", path.c_str());
     return kAudioErr_SoundFont;
   }
   std::vector<Instrument> instruments = readInstruments(fluid_synth_get_sfont_by_id(synth_.get(), id));
   if (instruments.empty()) {
     fluid_synth_sfunload(synth_.get(), id, 1);
-    logError("cannot load the SoundFont %s: it holds no instrument", path.c_str());
+    logLine("cannot load the SoundFont %s: it holds no instrument", path.c_str());
     return kAudioErr_SoundFont;
   }
   soundFontId_ = id;
@@ -114,7 +114,7 @@ void SynthUnit::changeSampleRate(double sampleRate) {
 OSStatus SynthUnit::getProperty(uint32_t propertyID, uint32_t scope, uint32_t element, void* outData,
                                 uint32_t* ioDataSize) {
   if (scope != kAudioUnitScope_Global) {
-    logError("property %u: scope %u is not the global scope", propertyID, scope);
+    logLine("property %u: scope %u is not the global scope", propertyID, scope);
     return kAudioErr_InvalidProperty;
   }
   switch (propertyID) {
@@ -122,7 +122,7 @@ OSStatus SynthUnit::getProperty(uint32_t propertyID, uint32_t scope, uint32_t el
     case kMusicDeviceProperty_InstrumentNumber:
     case kMusicDeviceProperty_InstrumentName:
       if (!initialized_.load()) {
-        logError("property %u: the synthesizer is not initialised", propertyID);
+        logLine("property %u: the synthesizer is not initialised", propertyID);
         return kAudioErr_NotInitialized;
       }
       break;
@@ -135,13 +135,13 @@ OSStatus SynthUnit::getProperty(uint32_t propertyID, uint32_t scope, uint32_t el
       return putUInt32(static_cast<uint32_t>(instruments_.size()), outData, ioDataSize);
     case kMusicDeviceProperty_InstrumentNumber:
       if (element >= instruments_.size()) {
-        logError("no instrument at index %u (%zu instruments)", element, instruments_.size());
+        logLine("no instrument at index %u (%zu instruments)", element, instruments_.size());
         return kAudioErr_InvalidProperty;
       }
       return putUInt32(instruments_[element].id, outData, ioDataSize);
     case kMusicDeviceProperty_InstrumentName: {
       if (outData == nullptr || ioDataSize == nullptr || *ioDataSize == 0) {
-        logError("an instrument name needs a buffer");
+        logLine("an instrument name needs a buffer");
         return kAudioErr_InvalidPropertySize;
       }
       for (const Instrument& instrument : instruments_) {
@@ -149,32 +149,32 @@ OSStatus SynthUnit::getProperty(uint32_t propertyID, uint32_t scope, uint32_t el
         *ioDataSize = copyInstrumentName(instrument.name, static_cast<char*>(outData), *ioDataSize);
         return 0;
       }
-      logError("no instrument with the ID 0x%06x", element);
+      logLine("no instrument with the ID 0x%06x", element);
       return kAudioErr_InvalidProperty;
     }
     case kMusicDeviceProperty_UsesInternalReverb:
       if (element != 0) break;
       return putUInt32(reverbOn_ ? 1 : 0, outData, ioDataSize);
     default:
-      logError("the synthesizer has no property %u", propertyID);
+      logLine("the synthesizer has no property %u", propertyID);
       return kAudioErr_InvalidProperty;
   }
-  logError("property %u has no element %u", propertyID, element);
+  logLine("property %u has no element %u", propertyID, element);
   return kAudioErr_InvalidProperty;
 }
 
 OSStatus SynthUnit::setProperty(uint32_t propertyID, uint32_t scope, uint32_t element, const void* data,
                                 uint32_t dataSize) {
   if (propertyID != kMusicDeviceProperty_UsesInternalReverb) {
-    logError("property %u of the synthesizer cannot be set", propertyID);
+    logLine("property %u of the synthesizer cannot be set", propertyID);
     return kAudioErr_InvalidProperty;
   }
   if (scope != kAudioUnitScope_Global || element != 0) {
-    logError("property %u: no scope %u element %u", propertyID, scope, element);
+    logLine("property %u: no scope %u element %u", propertyID, scope, element);
     return kAudioErr_InvalidProperty;
   }
   if (data == nullptr || dataSize != sizeof(uint32_t)) {
-    logError("property %u takes a UInt32 (4 bytes), not %u bytes", propertyID, dataSize);
+    logLine("property %u takes a UInt32 (4 bytes), not %u bytes", propertyID, dataSize);
     return kAudioErr_InvalidPropertySize;
   }
   uint32_t value = 0;
@@ -186,7 +186,7 @@ OSStatus SynthUnit::setProperty(uint32_t propertyID, uint32_t scope, uint32_t el
 
 OSStatus SynthUnit::midiEvent(uint32_t status, uint32_t data1, uint32_t data2) {
   if (!initialized_.load()) {
-    logError("MIDI event 0x%02x: the synthesizer is not initialised", status);
+    logLine("MIDI event 0x%02x: the synthesizer is not initialised", status);
     return kAudioErr_NotInitialized;
   }
   // System messages (and anything that is no status byte) are ignored: a

@@ -27,7 +27,7 @@ std::unique_ptr<WavFileWriter> WavFileWriter::open(const std::string& path, doub
   auto writer = std::make_unique<WavFileWriter>();
   writer->file_.reset(std::fopen(path.c_str(), "wb"));
   if (!writer->file_) {
-    logError("cannot write the WAV file %s: %s", path.c_str(), std::strerror(errno));
+    logLine("cannot write the WAV file %s: %s", path.c_str(), std::strerror(errno));
     return nullptr;
   }
   writer->sampleRate_ = static_cast<uint32_t>(std::lround(sampleRate));

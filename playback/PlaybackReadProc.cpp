@@ -9,25 +9,6 @@ namespace {
 constexpr std::size_t kMessageBufferSize = 256;
 constexpr std::size_t kPacketHeaderSize = 8 + 2;  // time stamp, length
 
-// The whole message, as far as the buffer holds it. Bytes past the buffer's
-// end are dropped; only the first three are ever sent.
-struct MessageBuffer {
-  uint8_t bytes[kMessageBufferSize];
-  std::size_t count = 0;
-
-  void append(uint8_t byte) noexcept {
-    if (count < kMessageBufferSize) bytes[count] = byte;
-    if (count < SIZE_MAX) ++count;
-  }
-};
-
-void flush(void* object, MessageBuffer& buffer) noexcept {
-  if (buffer.count == 0) return;
-  DispatchMidiMessage(object, buffer.bytes,
-                      buffer.count < kMessageBufferSize ? buffer.count : kMessageBufferSize);
-  buffer.count = 0;
-}
-
 // One channel-table update, keeping the other two seven-bit fields and
 // clearing everything above bit 22.
 void track(PlaybackInstanceData& data, uint8_t b0, uint8_t b1, uint8_t b2) noexcept {
@@ -65,7 +46,17 @@ void PlaybackReadProc(void* object, const void* packetList) noexcept {
   if (packetCount == 0) return;
   cursor += sizeof packetCount;
 
-  MessageBuffer buffer;
+  // The message so far, as far as the buffer holds it: bytes past its end
+  // are dropped (only the first three are ever sent). The buffer stands
+  // alone on the stack so that a write past it cannot go unnoticed by the
+  // sanitizers.
+  uint8_t message[kMessageBufferSize];
+  std::size_t held = 0;
+  auto flush = [&]() noexcept {
+    if (held != 0) DispatchMidiMessage(object, message, held);
+    held = 0;
+  };
+
   for (uint32_t p = 0; p < packetCount; ++p) {
     uint16_t length = 0;
     std::memcpy(&length, cursor + 8, sizeof length);
@@ -73,12 +64,12 @@ void PlaybackReadProc(void* object, const void* packetList) noexcept {
     for (uint16_t i = 0; i < length; ++i) {
       const uint8_t byte = bytes[i];
       if (byte > 0xF7) continue;  // real time: neither ends nor joins a message
-      if ((byte & 0x80) != 0) flush(object, buffer);
-      buffer.append(byte);
+      if ((byte & 0x80) != 0) flush();
+      if (held < kMessageBufferSize) message[held++] = byte;
     }
     cursor = bytes + length;
   }
-  flush(object, buffer);
+  flush();
 }
 
 void DispatchMidiMessage(void* object, const uint8_t* message, std::size_t byteCount) noexcept {

@@ -221,8 +221,14 @@ std::vector<Bytes> randomPacketList(XorShift& random) {
   std::vector<Bytes> packets(random.below(7));
   for (Bytes& packet : packets) {
     // Mostly short packets, some far longer than the reader's buffer.
-    const uint32_t length = random.below(100) < 2 ? 200 + random.below(800) : random.below(13);
+    const uint32_t roll = random.below(100);
+    const uint32_t length = roll < 2 ? 200 + random.below(800) : random.below(13);
     packet.reserve(length + 3);
+    if (roll == 0) {
+      // A long system-exclusive body: data bytes only, past the buffer's end.
+      while (packet.size() < length) packet.push_back(static_cast<uint8_t>(random.next() & 0x7F));
+      continue;
+    }
     while (packet.size() < length) {
       const uint32_t r = random.next();
       const uint32_t k = r % 100;

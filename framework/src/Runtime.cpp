@@ -115,8 +115,8 @@ void RuntimeRun() {
   } running(s);
   RethrowPendingException();
   if (!s.quitting) {
-    if (!s.appOpened) {
-      s.appOpened = true;
+    if (!s.appOpened && RuntimeApp()) {
+      s.appOpened = true;  // once in the process's life
       RaiseAppEvent("Open");
     }
     // Starting counts as becoming active, so a hidden main window shows.

@@ -117,6 +117,12 @@ TEST_F(RuntimeTest, AnExceptionFromAnEventReachesTheLoopsCaller) {
   EXPECT_TRUE(ranAfter);
 }
 
+TEST_F(RuntimeTest, AnExceptionInsideTheRunningLoopEndsItAndReachesRunsCaller) {
+  rb::PostToEventLoop([] { throw rb::OutOfBoundsException("in the loop"); });
+  EXPECT_THROW(rb::RuntimeRun(), rb::OutOfBoundsException);
+  EXPECT_FALSE(rb::IsQuitting());
+}
+
 TEST_F(RuntimeTest, UnhandledExceptionIsShownInAMessageBox) {
   rb::RuntimeUnhandledException(rb::NilObjectException());
   ASSERT_EQ(messages.size(), 1u);

@@ -68,6 +68,18 @@ void PlaybackReadProcThreeMessages(benchmark::State& state) {
 }
 BENCHMARK(PlaybackReadProcThreeMessages);
 
+// The reader's own cost: cutting and tracking, with no synthesizer to call.
+void PlaybackReadProcWithoutGraph(benchmark::State& state) {
+  Loaded& loaded = installedBundle();
+  PlaybackObject object(*loaded.host);
+  auto read = reinterpret_cast<PlaybackReadProcFn>(object.callback());
+  const std::vector<uint8_t> list =
+      PacketList({{0xB2, 0x00, 0x05}, {0xB2, 0x20, 0x01, 0xF8}, {0xC2, 0x07}, {0x90, 0x3C, 0x64}});
+  for (auto _ : state) read(object.pointer(), list.data());
+  state.SetItemsProcessed(state.iterations() * 4);
+}
+BENCHMARK(PlaybackReadProcWithoutGraph);
+
 void Init(benchmark::State& state) {
   Loaded& loaded = installedBundle();
   PlaybackObject object(*loaded.host);

@@ -6,6 +6,8 @@
 // - the MIDI input thread (asynchronous delivery, as a keyboard plays) up to
 //   the moment SendMidiEvent is entered, with a probe plug-in that only notes
 //   the time;
+// - the same on the sender's thread (synchronous delivery): the handler's own
+//   cost without the thread hand-over;
 // - the whole handler into the real synthesizer (synchronous delivery: the
 //   source's send returns when Event_Read and FluidSynth's note-on are done).
 #include <dlfcn.h>
@@ -123,7 +125,7 @@ void CloseWindow(rb::Ref<Window1>& w, int32_t source) {
 }
 
 void Print(const char* road, const char* loop, const Figures& f) {
-  std::printf("%-44s %-8s p50 %8.2f us   p99 %8.2f us   max %9.2f us   (%d notes)\n", road, loop, f.p50, f.p99,
+  std::printf("%-52s %-8s p50 %8.2f us   p99 %8.2f us   max %9.2f us   (%d notes)\n", road, loop, f.p50, f.p99,
               f.max, f.samples);
 }
 
@@ -172,6 +174,10 @@ int main(int argc, char** argv) {
     };
     Print("source -> input thread -> SendMidiEvent", "idle", Measure(source, timeAndSettle, false));
     Print("source -> input thread -> SendMidiEvent", "blocked", Measure(source, timeAndSettle, true));
+    // The same without the hand-over to the input thread: the handler's own cost.
+    VirtualMidi::SetSynchronousDelivery(true);
+    Print("source -> Event_Read -> SendMidiEvent (same thread)", "idle", Measure(source, timeAndSettle, false));
+    VirtualMidi::SetSynchronousDelivery(false);
     CloseWindow(w, source);
   }
 

@@ -26,15 +26,28 @@ void logLine(const char* format, ...) {
   std::fprintf(stderr, "chimewick audio: %s\n", text);
 }
 
+namespace {
+std::mutex loggerMutex;
+bool loggerInstalled = false;
+}  // namespace
+
 void installFluidLogger() {
-  static std::once_flag once;
-  std::call_once(once, [] {
-    fluid_set_log_function(FLUID_PANIC, fluidLogToOurs, nullptr);
-    fluid_set_log_function(FLUID_ERR, fluidLogToOurs, nullptr);
-    fluid_set_log_function(FLUID_WARN, fluidLogToOurs, nullptr);
-    fluid_set_log_function(FLUID_INFO, nullptr, nullptr);
-    fluid_set_log_function(FLUID_DBG, nullptr, nullptr);
-  });
+  std::lock_guard<std::mutex> lock(loggerMutex);
+  if (loggerInstalled) return;
+  loggerInstalled = true;
+  fluid_set_log_function(FLUID_PANIC, fluidLogToOurs, nullptr);
+  fluid_set_log_function(FLUID_ERR, fluidLogToOurs, nullptr);
+  fluid_set_log_function(FLUID_WARN, fluidLogToOurs, nullptr);
+  fluid_set_log_function(FLUID_INFO, nullptr, nullptr);
+  fluid_set_log_function(FLUID_DBG, nullptr, nullptr);
+}
+
+void uninstallFluidLogger() {
+  std::lock_guard<std::mutex> lock(loggerMutex);
+  if (!loggerInstalled) return;
+  loggerInstalled = false;
+  for (int level : {FLUID_PANIC, FLUID_ERR, FLUID_WARN, FLUID_INFO, FLUID_DBG})
+    fluid_set_log_function(level, fluid_default_log_function, nullptr);
 }
 
 }  // namespace chimewick::audio

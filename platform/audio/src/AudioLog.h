@@ -12,4 +12,8 @@ void logLine(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // debug chatter stays quiet). Idempotent. Any thread.
 void installFluidLogger();
 
+// Gives FluidSynth its own logger back, for when this library is unloaded
+// (a plug-in's dlclose) while FluidSynth stays. Control thread.
+void uninstallFluidLogger();
+
 }  // namespace chimewick::audio

@@ -1,5 +1,6 @@
 #include "Registry.h"
 
+#include "AudioLog.h"
 #include "Graph.h"
 #include "Unit.h"
 
@@ -19,6 +20,7 @@ Registry::~Registry() {
     remaining.swap(graphs_);
   }
   remaining.clear();
+  uninstallFluidLogger();
 }
 
 uint32_t Registry::nextHandle() {

@@ -20,9 +20,10 @@ constexpr const char* kPresetKeys[] = {"Preset1", "Preset2", "Preset3", "Preset4
 // unclosed opening tags from costing one scan to the end per tag.
 std::string_view UpToLastClosingTag(std::string_view text, const rb::String& key) {
   const std::string closing = "</" + key.Bytes() + ">";
-  if (text.size() < closing.size()) return {};
-  for (size_t start = text.size() - closing.size() + 1; start-- > 0;) {
-    if (text[start] == '<' && rb::StrCompare(text.substr(start, closing.size()), closing) == 0) {
+  const char* bytes = text.data();
+  for (size_t start = text.size(); start-- > 0;) {
+    if (bytes[start] == '<' && text.size() - start >= closing.size() && bytes[start + 1] == '/' &&
+        rb::StrCompare(text.substr(start, closing.size()), closing) == 0) {
       return text.substr(0, start + closing.size());
     }
   }

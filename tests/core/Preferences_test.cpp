@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <cmath>
+#include <cstring>
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -353,9 +354,12 @@ TEST_F(PreferencesTest, RandomFilesNeverCrashTheReader) {
 }
 
 TEST_F(PreferencesTest, LargeBinaryFileWithHugeNumbersIsReadWithoutHarm) {
-  std::mt19937 random(7);
+  std::mt19937_64 random(7);
   std::string text(10 * 1024 * 1024, '\0');
-  for (char& c : text) c = char(random() % 256);
+  for (size_t i = 0; i < text.size(); i += 8) {
+    const uint64_t bytes = random();
+    std::memcpy(&text[i], &bytes, 8);
+  }
   // Elements with numbers far outside 32 bits, buried in the middle.
   const std::string elements = Element("Transpose", "-123456789012345678901234567890") +
                                Element("Pitch", "98765432109876543210") +
@@ -370,8 +374,10 @@ TEST_F(PreferencesTest, LargeBinaryFileWithHugeNumbersIsReadWithoutHarm) {
 
 TEST_F(PreferencesTest, ManyUnclosedTagsAreReadInOnePass) {
   // Ten megabytes of opening tags and no closing one: found nothing.
+  const std::string tags = "<Transpose><pitch>";
   std::string text;
-  while (text.size() < 10 * 1024 * 1024) text += "<Transpose><pitch>";
+  text.reserve(10 * 1024 * 1024 + tags.size());
+  while (text.size() < 10 * 1024 * 1024) text.append(tags);
   WriteFile(text + "<Volume>9</Volume>");
   rb::Ref<Window1> w = WindowReadyToRead();
   w->TransposeSlider()->SetValue(2);

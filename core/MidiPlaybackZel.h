@@ -32,6 +32,9 @@ public:
   int32_t Handle() const;
   int32_t Lasterror() const;
 
+  // The plug-in object behind this one (tests read its instance data).
+  const rb::PluginObject& PluginObject() const { return *object_; }
+
 private:
   explicit MidiPlaybackZel(rb::Ref<rb::PluginObject> object) : object_(std::move(object)) {}
   rb::Ref<rb::PluginObject> object_;

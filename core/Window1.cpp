@@ -7,27 +7,11 @@
 #include "ProjectPictures.h"
 #include "Window1Preset.h"
 
-// The MIDI classes must be complete here so that releasing the window can
+// The MIDI classes are complete here so that releasing the window can
 // release them.
-#if __has_include("MidiClientZel.h")
 #include "MidiClientZel.h"
-#endif
-#if __has_include("MidiEndpointZel.h")
 #include "MidiEndpointZel.h"
-#endif
-#if __has_include("MyMidiPort.h")
 #include "MyMidiPort.h"
-#endif
-// Until the MIDI classes land, empty stand-ins keep the release compiling.
-#if !__has_include("MidiClientZel.h")
-class MidiClientZel : public rb::Object {};
-#endif
-#if !__has_include("MidiEndpointZel.h")
-class MidiEndpointZel : public rb::Object {};
-#endif
-#if !__has_include("MyMidiPort.h")
-class MyMidiPort : public rb::Object {};
-#endif
 
 namespace {
 

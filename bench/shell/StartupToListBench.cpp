@@ -1,0 +1,105 @@
+// Prints the time from process start to the main window's instrument list
+// filled, headless (offscreen, null audio, virtual MIDI, the default
+// SoundFont): the median, minimum and maximum of 10 fresh processes, each
+// running the program's own start-up steps up to the event loop.
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "PlaybackEntrypoints.h"
+#include "ProcessLife.h"
+#include "Resources.h"
+#include "Window1.h"
+#include "rb/PluginHost.h"
+#include "rb/Runtime.h"
+
+namespace {
+
+// Seconds since the process started, from /proc (clock-tick resolution for
+// the start, so the figure carries up to 10 ms of rounding).
+double ProcessAgeSeconds() {
+  std::ifstream statFile("/proc/self/stat");
+  std::string stat((std::istreambuf_iterator<char>(statFile)), std::istreambuf_iterator<char>());
+  const size_t close = stat.rfind(')');
+  if (close == std::string::npos) return -1;
+  std::istringstream fields(stat.substr(close + 2));
+  std::string field;
+  unsigned long long startTicks = 0;
+  for (int i = 3; i <= 22 && fields >> field; ++i) {
+    if (i == 22) startTicks = std::stoull(field);
+  }
+  double uptime = 0;
+  std::ifstream("/proc/uptime") >> uptime;
+  return uptime - double(startTicks) / double(sysconf(_SC_CLK_TCK));
+}
+
+// One start-up in this process; prints milliseconds to stdout.
+int RunOnce(int argc, char** argv) {
+  rb::RuntimeInit(argc, argv);
+  chimewick::InitResources();
+  rb::LoadPlugins(rb::DefaultPluginFolder());
+  _InitPluginEntrypoints();
+  _InitFileTypes();
+  _NewAppInstance();
+  _ApplicationAddMenuHandlers();
+  _MakeDefaultView();  // its Open fills the instrument list
+  const double ms = ProcessAgeSeconds() * 1000.0;
+  const int rows = Window1Accessor()->InstrumentsList()->ListCount();
+  std::printf("%.1f %d\n", ms, rows);
+  std::fflush(stdout);
+  std::_Exit(0);  // the figure is taken; skip the shutdown
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc > 1 && std::string(argv[1]) == "--once") return RunOnce(argc, argv);
+
+  setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  setenv("CHIMEWICK_AUDIO_OUTPUT", "null", 1);
+  setenv("CHIMEWICK_MIDI", "virtual", 1);
+  const auto config = std::filesystem::temp_directory_path() / ("chimewick-bench-" + std::to_string(getpid()));
+  std::filesystem::create_directories(config);
+  setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+
+  std::vector<double> runs;
+  int rows = 0;
+  for (int i = 0; i < 10; ++i) {
+    int pipeFds[2];
+    if (pipe(pipeFds) != 0) return 1;
+    const pid_t child = fork();
+    if (child == 0) {
+      dup2(pipeFds[1], 1);
+      const int devnull = ::open("/dev/null", O_WRONLY);
+      if (devnull >= 0) dup2(devnull, 2);
+      execl("/proc/self/exe", argv[0], "--once", static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    close(pipeFds[1]);
+    char buffer[128] = {};
+    const ssize_t got = read(pipeFds[0], buffer, sizeof buffer - 1);
+    close(pipeFds[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    double ms = 0;
+    if (got > 0 && std::sscanf(buffer, "%lf %d", &ms, &rows) == 2) runs.push_back(ms);
+  }
+  std::filesystem::remove_all(config);
+  if (runs.empty()) {
+    std::puts("start-up benchmark: no run reported");
+    return 1;
+  }
+  std::sort(runs.begin(), runs.end());
+  std::printf("process start to instrument list filled (%d rows), %zu runs: median %.1f ms, min %.1f ms, max %.1f ms\n",
+              rows, runs.size(), runs[runs.size() / 2], runs.front(), runs.back());
+  return 0;
+}

@@ -11,6 +11,9 @@
 //                   "MouseEnter"    void()
 //                   "MouseExit"     void()
 //                   "MouseWheel"    bool(int x, int y, int dx, int dy)
+//                                   steps as the window's MouseWheel; over a
+//                                   PopupMenu with this handler the list never
+//                                   also scrolls by itself
 //   PopupMenu       "Change"        void()
 //   Slider          "ValueChanged"  void()
 //   BevelButton,

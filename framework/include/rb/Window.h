@@ -10,6 +10,9 @@
 //   "Close"            void()
 //   "KeyDown"          bool(String key)          true when handled
 //   "MouseWheel"       bool(int x, int y, int dx, int dy)
+//                      dx, dy in wheel steps; dy > 0 when the wheel turns
+//                      toward the user (scrolling down). A control under the
+//                      wheel with a MouseWheel handler hears it first.
 // Application events: "Open" void(), "Activate" void().
 #pragma once
 

@@ -21,7 +21,8 @@ std::atomic<uint64_t> gArrivals{0};
 std::atomic<int64_t> gLastArrivalNs{0};
 
 int64_t NowNs() {
-  return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
       .count();
 }
 

@@ -125,8 +125,8 @@ void CloseWindow(rb::Ref<Window1>& w, int32_t source) {
 }
 
 void Print(const char* road, const char* loop, const Figures& f) {
-  std::printf("%-52s %-8s p50 %8.2f us   p99 %8.2f us   max %9.2f us   (%d notes)\n", road, loop, f.p50, f.p99,
-              f.max, f.samples);
+  std::printf("%-52s %-8s p50 %8.2f us   p99 %8.2f us   max %9.2f us   (%d notes)\n", road, loop, f.p50,
+              f.p99, f.max, f.samples);
 }
 
 }  // namespace
@@ -146,7 +146,8 @@ int main(int argc, char** argv) {
   // Road 1: source -> input thread -> Event_Read -> SendMidiEvent entered.
   if (!UsePlugin(CHIMEWICK_PROBE_PLUGIN)) return 1;
   void* probeLibrary = dlopen(CHIMEWICK_PROBE_PLUGIN, RTLD_NOW | RTLD_NOLOAD);
-  auto probeArrivals = probeLibrary ? reinterpret_cast<ProbeArrivalsFn>(dlsym(probeLibrary, "probe_arrivals")) : nullptr;
+  auto probeArrivals =
+      probeLibrary ? reinterpret_cast<ProbeArrivalsFn>(dlsym(probeLibrary, "probe_arrivals")) : nullptr;
   if (probeArrivals == nullptr) return 1;
   VirtualMidi::SetSynchronousDelivery(false);
   {
@@ -176,7 +177,8 @@ int main(int argc, char** argv) {
     Print("source -> input thread -> SendMidiEvent", "blocked", Measure(source, timeAndSettle, true));
     // The same without the hand-over to the input thread: the handler's own cost.
     VirtualMidi::SetSynchronousDelivery(true);
-    Print("source -> Event_Read -> SendMidiEvent (same thread)", "idle", Measure(source, timeAndSettle, false));
+    Print("source -> Event_Read -> SendMidiEvent (same thread)", "idle",
+          Measure(source, timeAndSettle, false));
     VirtualMidi::SetSynchronousDelivery(false);
     CloseWindow(w, source);
   }

@@ -11,27 +11,12 @@
 #include <string>
 
 #include "rb/Controls.h"
+#include "ProcessAge.h"
 #include "rb/Runtime.h"
 #include "rb/Window.h"
 
 namespace {
 
-// Seconds the process has been alive, from /proc (jiffy resolution).
-double ProcessAgeSeconds() {
-  std::ifstream statFile("/proc/self/stat");
-  std::string stat((std::istreambuf_iterator<char>(statFile)), std::istreambuf_iterator<char>());
-  const size_t close = stat.rfind(')');
-  if (close == std::string::npos) return -1;
-  std::istringstream fields(stat.substr(close + 2));
-  std::string field;
-  unsigned long long startTicks = 0;
-  for (int i = 3; i <= 22 && fields >> field; ++i) {
-    if (i == 22) startTicks = std::stoull(field);
-  }
-  double uptime = 0;
-  std::ifstream("/proc/uptime") >> uptime;
-  return uptime - double(startTicks) / double(sysconf(_SC_CLK_TCK));
-}
 
 // A window like the main one: a popup, two sliders, labels, six buttons.
 class BenchWindow : public rb::Window {

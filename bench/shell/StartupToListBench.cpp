@@ -20,27 +20,11 @@
 #include "Resources.h"
 #include "Window1.h"
 #include "rb/PluginHost.h"
+#include "ProcessAge.h"
 #include "rb/Runtime.h"
 
 namespace {
 
-// Seconds since the process started, from /proc (clock-tick resolution for
-// the start, so the figure carries up to 10 ms of rounding).
-double ProcessAgeSeconds() {
-  std::ifstream statFile("/proc/self/stat");
-  std::string stat((std::istreambuf_iterator<char>(statFile)), std::istreambuf_iterator<char>());
-  const size_t close = stat.rfind(')');
-  if (close == std::string::npos) return -1;
-  std::istringstream fields(stat.substr(close + 2));
-  std::string field;
-  unsigned long long startTicks = 0;
-  for (int i = 3; i <= 22 && fields >> field; ++i) {
-    if (i == 22) startTicks = std::stoull(field);
-  }
-  double uptime = 0;
-  std::ifstream("/proc/uptime") >> uptime;
-  return uptime - double(startTicks) / double(sysconf(_SC_CLK_TCK));
-}
 
 // One start-up in this process; prints milliseconds to stdout.
 int RunOnce(int argc, char** argv) {

@@ -331,9 +331,10 @@ Ref<Control> Window::FindControl(const String& name, int index) const {
 bool Window::SaveScreenshot(const String& pngPath) const {
   QWidget* top = impl_->top;
   if (top == nullptr) return false;
-  if (!top->testAttribute(Qt::WA_WState_Polished)) top->ensurePolished();
+  top->ensurePolished();
   top->adjustSize();
-  return top->grab().save(ToQString(pngPath), "PNG");
+  // The content only (Width x Height), without the menu bar above it.
+  return impl_->content->grab().save(ToQString(pngPath), "PNG");
 }
 
 }  // namespace rb

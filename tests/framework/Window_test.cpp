@@ -267,14 +267,14 @@ TEST_F(WindowTest, ScreenshotIsWrittenOffscreen) {
   QTemporaryDir folder;
   ASSERT_TRUE(folder.isValid());
   auto window = rb::New<rb::Window>();
+  window->SetMenuBar(rb::New<rb::MenuBar>());
   window->ApplyProperties({{"Width", 120}, {"Height", 80}, {"HasBackColor", true}, {"BackColor", "000000"}});
   window->Construct();
   const QString path = folder.filePath("shot.png");
   ASSERT_TRUE(window->SaveScreenshot(rb::String(path.toStdString())));
   QImage shot(path);
   ASSERT_FALSE(shot.isNull());
-  EXPECT_GE(shot.width(), 120);
-  EXPECT_GE(shot.height(), 80);
+  EXPECT_EQ(shot.size(), QSize(120, 80));
   EXPECT_EQ(shot.pixelColor(shot.width() / 2, shot.height() - 2), QColor(0, 0, 0));
 }
 

@@ -41,9 +41,13 @@ void MyMidiClientZel::SetRefuseNewForTesting(bool refuse) noexcept { refuseNew.s
 
 void MyMidiClientZel::Event_SetupChanged() {}
 
-void MyMidiClientZel::Event_ObjectAdded(rb::Ref<MidiObjectZel>, rb::Ref<MidiObjectZel>) { rescanOpenWindow(); }
+void MyMidiClientZel::Event_ObjectAdded(rb::Ref<MidiObjectZel>, rb::Ref<MidiObjectZel>) {
+  rescanOpenWindow();
+}
 
-void MyMidiClientZel::Event_ObjectRemoved(rb::Ref<MidiObjectZel>, rb::Ref<MidiObjectZel>) { rescanOpenWindow(); }
+void MyMidiClientZel::Event_ObjectRemoved(rb::Ref<MidiObjectZel>, rb::Ref<MidiObjectZel>) {
+  rescanOpenWindow();
+}
 
 void MyMidiClientZel::Event_PropertyChanged(rb::Ref<MidiObjectZel>, rb::Ref<CFStringZel>) {}
 

@@ -10,7 +10,7 @@ class MidiObjectZel;
 class CFStringZel;
 
 class MyMidiClientZel : public MidiClientZel {
-public:
+ public:
   // Binds the six client events to the handlers below.
   MyMidiClientZel();
   std::string ClassName() const override { return "MyMidiClientZel"; }

@@ -13,7 +13,7 @@ class MidiEndpointZel;
 class MidiPacketListZel;
 
 class MyMidiPort : public MidiPortZel {
-public:
+ public:
   // Binds the Read event to Event_Read.
   MyMidiPort();
   std::string ClassName() const override { return "MyMidiPort"; }
@@ -34,13 +34,13 @@ public:
     std::atomic<int32_t> count{0};
   };
 
-private:
+ private:
   // What a Read needs lives apart from this object, so that a Read still
   // running while the port is being released (the base class stops the
   // input thread only after this class is gone) touches nothing destroyed.
   std::shared_ptr<ReadState> readState_ = std::make_shared<ReadState>();
 
-public:
+ public:
   // Read events handled so far; only the traces use it. Written by the MIDI
   // input thread, readable from any.
   std::atomic<int32_t>& count = readState_->count;

@@ -1,8 +1,8 @@
 // The main window's MIDI input: the client, the input port and the scan that
 // connects every MIDI source.
 #include "CFStringZel.h"
-#include "MidiClientZel.h"
 #include "DebugMessage.h"
+#include "MidiClientZel.h"
 #include "MidiEndpointZel.h"
 #include "MyMidiPort.h"
 #include "Window1.h"
@@ -11,7 +11,8 @@
 
 void Window1::openMidiClient() {
   Client->Init(NewCFStringZel("Chimewick"));
-  if (Client->Lasterror() != 0) rb::MsgBox("Chimewick initialization failed: " + rb::Str(Client->Lasterror()));
+  if (Client->Lasterror() != 0)
+    rb::MsgBox("Chimewick initialization failed: " + rb::Str(Client->Lasterror()));
 
   rb::Ref<CFStringZel> portName = NewCFStringZel("ChimewickPort");
   port = MyMidiPort::New();

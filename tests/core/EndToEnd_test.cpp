@@ -31,7 +31,7 @@ using Clock = std::chrono::steady_clock;
 
 // A child process, ended and reaped when it goes out of scope.
 class Child {
-public:
+ public:
   explicit Child(std::vector<std::string> argv) {
     std::vector<char*> args;
     for (auto& a : argv) args.push_back(a.data());
@@ -65,7 +65,7 @@ public:
     pid_ = -1;
   }
 
-private:
+ private:
   pid_t pid_ = -1;
 };
 
@@ -155,7 +155,7 @@ Heard Listen(const Sound& sound, double noteFrequency) {
 double NoteFrequency(int note) { return 440.0 * std::pow(2.0, (note - 69) / 12.0); }
 
 class EndToEndTest : public coretest::CoreTest {
-protected:
+ protected:
   void SetUp() override {
     CoreTest::SetUp();
     DebugMessageEnableZel(false);
@@ -243,7 +243,8 @@ TEST_F(EndToEndTest, ANoteFromAVirtualKeyboardIsHeardInTheWav) {
 
 TEST_F(EndToEndTest, JackMidiseqIsFoundConnectedAndHeard) {
   std::random_device seed;
-  const std::string server = "chimewick-core-" + std::to_string(getpid()) + "-" + std::to_string(seed() % 100000);
+  const std::string server =
+      "chimewick-core-" + std::to_string(getpid()) + "-" + std::to_string(seed() % 100000);
   setenv("JACK_DEFAULT_SERVER", server.c_str(), 1);
   setenv("JACK_NO_AUDIO_RESERVATION", "1", 1);
   setenv("CHIMEWICK_MIDI", "jack", 1);

@@ -6,8 +6,8 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
-#include <map>
 #include <random>
+#include <set>
 #include <thread>
 
 #include "CoreTestFixture.h"
@@ -22,7 +22,7 @@ using Events = std::vector<std::vector<int32_t>>;
 using Clock = std::chrono::steady_clock;
 
 class MidiInputTest : public coretest::CoreTest {
-protected:
+ protected:
   void SetUp() override {
     CoreTest::SetUp();
     DebugMessageEnableZel(false);
@@ -191,7 +191,18 @@ TEST_F(MidiInputTest, RandomBytesFromASourceNeverStopTheProgram) {
   }
 }
 
-TEST_F(MidiInputTest, ASourceRemovedWhileItSendsLeavesNoNoteHanging) {
+// The notes that a run of events leaves sounding, by (channel, note).
+std::set<std::pair<int32_t, int32_t>> NotesLeftDown(const Events& events) {
+  std::set<std::pair<int32_t, int32_t>> down;
+  for (const std::vector<int32_t>& e : events) {
+    const int32_t kind = e[0] & 0xF0, channel = e[0] & 0x0F;
+    if (kind == 0x90 && e[2] > 0) down.insert({channel, e[1]});
+    if (kind == 0x80 || (kind == 0x90 && e[2] == 0)) down.erase({channel, e[1]});
+  }
+  return down;
+}
+
+TEST_F(MidiInputTest, ASourceRemovedWhileItSendsLeavesTheProgramPlaying) {
   const int32_t source = VirtualMidi::AddSource("Unplugged keyboard");
   rb::Ref<Window1> w = OpenInput();
   std::atomic<bool> stop{false};
@@ -205,15 +216,30 @@ TEST_F(MidiInputTest, ASourceRemovedWhileItSendsLeavesNoNoteHanging) {
   stop = true;
   sender.join();
   ASSERT_TRUE(WaitFor([&] { return Label(w) == " No keyboard found"; }));
-  rb::ProcessEvents(100);
-  // Every note that was started has been stopped again.
-  std::map<std::pair<int32_t, int32_t>, int> down;
-  for (const std::vector<int32_t>& e : Sent()) {
-    const int32_t channel = e[0] & 0x0F;
-    if ((e[0] & 0xF0) == 0x90 && e[2] > 0) down[{channel, e[1]}] = 1;
-    if ((e[0] & 0xF0) == 0x80 || ((e[0] & 0xF0) == 0x90 && e[2] == 0)) down.erase({channel, e[1]});
-  }
-  EXPECT_TRUE(down.empty()) << down.size() << " notes left sounding";
+
+  // The next keyboard is connected and heard as before.
+  const int32_t next = VirtualMidi::AddSource("Next keyboard");
+  ASSERT_TRUE(WaitFor([&] { return Label(w) == " Next keyboard"; }));
+  coretest::TheRecording().clear();
+  VirtualMidi::Send(next, {0x92, 0x40, 0x41});
+  ASSERT_TRUE(WaitFor([] { return !Sent().empty(); }));
+  EXPECT_EQ(Sent().back(), (std::vector<int32_t>{0x92, 0x40, 0x41, 0}));
+}
+
+TEST_F(MidiInputTest, AnUnpluggedKeyboardLeavesNoNoteSounding) {
+  const int32_t source = VirtualMidi::AddSource("Unplugged keyboard");
+  rb::Ref<Window1> w = OpenInput();
+  for (uint8_t note = 0x30; note < 0x40; ++note) VirtualMidi::Send(source, {0x90, note, 0x40});
+  VirtualMidi::Send(source, {0x83, 0x31, 0x00});
+  VirtualMidi::Send(source, {0xB0, 0x40, 0x7F});  // sustain pedal down
+  ASSERT_TRUE(WaitFor([] { return Sent().size() == 18; }));
+  VirtualMidi::RemoveSource(source);
+  ASSERT_TRUE(WaitFor([&] { return Label(w) == " No keyboard found"; }));
+  rb::ProcessEvents(50);
+  const Events sent = Sent();
+  EXPECT_TRUE(NotesLeftDown(sent).empty()) << NotesLeftDown(sent).size() << " notes left sounding";
+  EXPECT_NE(std::find(sent.begin() + 18, sent.end(), std::vector<int32_t>{0xB0, 0x40, 0x00, 0}), sent.end())
+      << "the sustain pedal is let go";
 }
 
 TEST_F(MidiInputTest, NoReadArrivesAfterThePortIsReleased) {

@@ -42,7 +42,7 @@ std::vector<std::string> TracesOf(Fn fn) {
 }
 
 class PacketHandlerTest : public coretest::CoreTest {
-protected:
+ protected:
   void SetUp() override {
     CoreTest::SetUp();
     DebugMessageEnableZel(false);
@@ -80,7 +80,11 @@ TEST_F(PacketHandlerTest, EachPacketIsClassifiedAndForwardedOnce) {
       {"clock", {0xF8}, {{0xF8, 0, 0, 0}}, 64, true},
       {"channel pressure", {0xD0, 0x22}, {{0xD0, 0x22, 0, 0}}, 64, true},
       {"a data byte without status", {0x3C, 0x64}, {{0x3C, 0x64, 0, 0}}, 64, true},
-      {"two messages: only the first", {0x90, 0x3C, 0x64, 0x90, 0x3E, 0x64}, {{0x90, 0x3C, 0x64, 0}}, 64, false},
+      {"two messages: only the first",
+       {0x90, 0x3C, 0x64, 0x90, 0x3E, 0x64},
+       {{0x90, 0x3C, 0x64, 0}},
+       64,
+       false},
       {"an empty packet: not forwarded", {}, {}, 64, true},
       {"controller 7 with a missing value counts 0", {0xB0, 0x07}, {{0xB0, 0x07, 0, 0}}, 0, false},
   };
@@ -89,7 +93,8 @@ TEST_F(PacketHandlerTest, EachPacketIsClassifiedAndForwardedOnce) {
     coretest::TheRecording().clear();
     window_->Volume = 64;
     const int32_t countBefore = port_->count;
-    const std::vector<std::string> traces = TracesOf([&] { port_->Event_Read(Source(), ListOf({c.packet})); });
+    const std::vector<std::string> traces =
+        TracesOf([&] { port_->Event_Read(Source(), ListOf({c.packet})); });
     EXPECT_EQ(Sent(), c.sent);
     EXPECT_EQ(window_->Volume.load(), c.volumeAfter);
     EXPECT_EQ(port_->count.load(), countBefore + 1);
@@ -102,11 +107,12 @@ TEST_F(PacketHandlerTest, EachPacketIsClassifiedAndForwardedOnce) {
 }
 
 TEST_F(PacketHandlerTest, TracesFollowTheReadInOrder) {
-  const std::vector<std::string> traces =
-      TracesOf([&] { port_->Event_Read(Source(), ListOf({{0x90, 0x3C, 0x64}, {0xFE}, {0xF8}})); });
+  const std::vector<std::string> traces = TracesOf([&] {
+    port_->Event_Read(Source(), ListOf({{0x90, 0x3C, 0x64}, {0xFE}, {0xF8}}));
+  });
   const std::vector<std::string> expected = {
-      "endpoint.Handle: 2A", "1 3 packets.", "1 0", "1 insertrow", "1 1", "1 2", "1 something else",
-      "1 insertrow",         "1 finished. ",
+      "endpoint.Handle: 2A", "1 3 packets.", "1 0",          "1 insertrow", "1 1", "1 2",
+      "1 something else",    "1 insertrow",  "1 finished. ",
   };
   EXPECT_EQ(traces, expected);
 }

@@ -30,7 +30,7 @@ std::string ReadFile(const std::string& path) {
 // Counts the times a file of the given name is put in place in a folder: the
 // framework writes a temporary file and then links or renames it there.
 class WriteCounter {
-public:
+ public:
   WriteCounter(const std::string& folder, std::string name) : name_(std::move(name)) {
     std::error_code ignored;
     std::filesystem::create_directories(folder, ignored);
@@ -58,14 +58,14 @@ public:
     return count_;
   }
 
-private:
+ private:
   int fd_ = -1;
   std::string name_;
   int count_ = 0;
 };
 
 class WindowLifeTest : public coretest::CoreTest {
-protected:
+ protected:
   void SetUp() override {
     CoreTest::SetUp();
     DebugMessageEnableZel(false);
@@ -89,7 +89,8 @@ protected:
 
   std::vector<std::string> Rows(const rb::Ref<Window1>& w) const {
     std::vector<std::string> rows;
-    for (int i = 0; i < w->InstrumentsList()->ListCount(); ++i) rows.push_back(w->InstrumentsList()->List(i).Bytes());
+    for (int i = 0; i < w->InstrumentsList()->ListCount(); ++i)
+      rows.push_back(w->InstrumentsList()->List(i).Bytes());
     return rows;
   }
 
@@ -191,7 +192,8 @@ TEST_F(WindowLifeTest, TwoPresetsWithOneNameBindOnlyTheLowerOne) {
 }
 
 TEST_F(WindowLifeTest, StartUpFailuresShowTheirMessageQuitAndLeaveThePreferencesAlone) {
-  if (RuntimeAlreadyQuit()) GTEST_SKIP() << "the runtime already quit in this process; run this test on its own";
+  if (RuntimeAlreadyQuit())
+    GTEST_SKIP() << "the runtime already quit in this process; run this test on its own";
   const std::string original =
       "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<chimewickprefs version=\"1.0\">\n"
       "<Transpose>3</Transpose>\n<Volume>99</Volume>\n</chimewickprefs>\n";
@@ -208,7 +210,8 @@ TEST_F(WindowLifeTest, StartUpFailuresShowTheirMessageQuitAndLeaveThePreferences
 }
 
 TEST_F(WindowLifeTest, NoPlayerObjectShowsCannotCreatePlayer) {
-  if (RuntimeAlreadyQuit()) GTEST_SKIP() << "the runtime already quit in this process; run this test on its own";
+  if (RuntimeAlreadyQuit())
+    GTEST_SKIP() << "the runtime already quit in this process; run this test on its own";
   const std::string original = "<Volume>12</Volume>\n";
   WritePreferences(original);
   rb::ResetPluginRegistryForTesting();  // no plug-in registers the class now
@@ -224,7 +227,8 @@ TEST_F(WindowLifeTest, NoPlayerObjectShowsCannotCreatePlayer) {
 }
 
 TEST_F(WindowLifeTest, NoClientObjectShowsCouldNotCreateInput) {
-  if (RuntimeAlreadyQuit()) GTEST_SKIP() << "the runtime already quit in this process; run this test on its own";
+  if (RuntimeAlreadyQuit())
+    GTEST_SKIP() << "the runtime already quit in this process; run this test on its own";
   const std::string original = "<Volume>12</Volume>\n";
   WritePreferences(original);
   MyMidiClientZel::SetRefuseNewForTesting(true);
@@ -250,7 +254,8 @@ TEST_F(WindowLifeTest, TheCloseBoxHidesTheWindowWhileMidiPlaysOn) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
   while (coretest::TheRecording().MidiEvents().empty() && std::chrono::steady_clock::now() < deadline)
     rb::ProcessEvents(5);
-  EXPECT_EQ(coretest::TheRecording().MidiEvents(), (std::vector<std::vector<int32_t>>{{0x90, 0x40, 0x50, 0}}));
+  EXPECT_EQ(coretest::TheRecording().MidiEvents(),
+            (std::vector<std::vector<int32_t>>{{0x90, 0x40, 0x50, 0}}));
   EXPECT_FALSE(std::filesystem::exists(PreferencesFilePath()));
   if (writes.Works()) {
     EXPECT_EQ(writes.Count(), 0);
@@ -266,7 +271,8 @@ TEST_F(WindowLifeTest, TheCloseBoxHidesTheWindowWhileMidiPlaysOn) {
 }
 
 TEST_F(WindowLifeTest, QuittingWritesThePreferencesExactlyOnce) {
-  if (RuntimeAlreadyQuit()) GTEST_SKIP() << "the runtime already quit in this process; run this test on its own";
+  if (RuntimeAlreadyQuit())
+    GTEST_SKIP() << "the runtime already quit in this process; run this test on its own";
   rb::Ref<Window1> w = Start(coretest::SampleInstruments());
   w->TransposeSlider()->SetValue(-2);
   w->Volume = 77;

@@ -1,6 +1,7 @@
 #include <QtCore/QCoreApplication>
 #include <QtCore/QSocketNotifier>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
@@ -15,9 +16,12 @@ namespace {
 int signalPipe[2] = {-1, -1};
 
 extern "C" void OnTerminationSignal(int) {
+  // The interrupted code may be about to read errno: write must not change it.
+  const int savedErrno = errno;
   const char byte = 1;
   const ssize_t ignored = ::write(signalPipe[1], &byte, 1);
   (void)ignored;
+  errno = savedErrno;
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "Chimewick.h"
 #include "MenuBar1.h"
 #include "MenuCommands.h"
@@ -59,14 +61,59 @@ protected:
   rb::Ref<Window1> window;
 };
 
-TEST_F(MenuCommandsTest, AddMenuHandlersBindsTheSixCommands) {
+TEST_F(MenuCommandsTest, AddMenuHandlersBindsEachCommandToItsItem) {
   Window1_AddMenuHandlers(*window);
-  EXPECT_TRUE(window->ChooseMenuItem("HelpSupport"));
-  ASSERT_EQ(OpenedURLs().size(), 1u);
-  EXPECT_EQ(OpenedURLs()[0], "http://127.0.0.1:1/forum");
-  EXPECT_TRUE(window->ChooseMenuItem("HelpPlinkettontheWeb"));
-  EXPECT_EQ(OpenedURLs().back(), "http://127.0.0.1:1/");
-  EXPECT_FALSE(window->ChooseMenuItem("UntitledSeparator")) << "the separator has no command";
+  // Each item is chosen by name and must do its own command's work: a
+  // misspelt or swapped binding shows here.
+  struct Case {
+    const char* item;
+    std::function<void()> before;
+    std::function<void()> check;
+  };
+  int aboutClosed = 0;
+  const Case cases[] = {
+      {"HelpSupport", nullptr,
+       [] {
+         ASSERT_EQ(OpenedURLs().size(), 1u);
+         EXPECT_EQ(OpenedURLs()[0], "http://127.0.0.1:1/forum");
+       }},
+      {"HelpPlinkettontheWeb", nullptr,
+       [] {
+         ASSERT_EQ(OpenedURLs().size(), 1u);
+         EXPECT_EQ(OpenedURLs()[0], "http://127.0.0.1:1/");
+       }},
+      {"HelpCheckforUpdates", nullptr,
+       [] {
+         ASSERT_EQ(ShownMessages().size(), 1u);
+         EXPECT_EQ(ShownMessages()[0].rfind("Could not access the version file on 127.0.0.1", 0), 0u);
+       }},
+      {"HelpQuickStart", nullptr,
+       [] {
+         auto help = rb::FindImplicitWindow("HelpWindow");
+         ASSERT_TRUE(help);
+         help->Close();
+       }},
+      {"HelpAboutPlinkett",
+       [&] {
+         rb::PostToEventLoop([&] {
+           if (auto box = rb::FindImplicitWindow("AquaAboutBox")) aboutClosed += box->Close() ? 1 : 0;
+         });
+       },
+       [&] { EXPECT_EQ(aboutClosed, 1) << "the modal about box was shown"; }},
+  };
+  for (const auto& c : cases) {
+    ShownMessages().clear();
+    OpenedURLs().clear();
+    if (c.before) c.before();
+    EXPECT_TRUE(window->ChooseMenuItem(c.item)) << c.item;
+    c.check();
+  }
+  // Quit would end this test process's event loop; being bound is enough.
+  EXPECT_TRUE(window->HasMenuHandler("FileQuit"));
+  for (const char* unbound : {"UntitledSeparator", "FileMenu", "HelpMenu"}) {
+    EXPECT_FALSE(window->HasMenuHandler(unbound)) << unbound;
+    EXPECT_FALSE(window->ChooseMenuItem(unbound)) << unbound;
+  }
 }
 
 TEST_F(MenuCommandsTest, CheckForUpdatesShowsOneMessageAndReturnsTrue) {

@@ -3,7 +3,9 @@
 // its class record, the graph playing on the null output.
 #include <benchmark/benchmark.h>
 
+#include <chrono>
 #include <cstdlib>
+#include <thread>
 
 #include "TestHost.h"
 
@@ -52,6 +54,56 @@ void SendMidiEvent(benchmark::State& state) {
       double(state.iterations()) * 2, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 BENCHMARK(SendMidiEvent);
+
+SendMidiEventFn boundSendMidiEvent(Loaded& loaded) {
+  return reinterpret_cast<SendMidiEventFn>(
+      loaded.host
+          ->method("SendMidiEvent(Status as integer, Data1 as integer, Data2 as integer, OffsetSampleFrame as "
+                   "integer)")
+          ->function);
+}
+
+// The road without the synthesizer's own work: a system message goes all the
+// way to the unit, which ignores it. What the plug-in and the audio layer add
+// to every event.
+void SendMidiEventIgnoredByTheUnit(benchmark::State& state) {
+  Loaded& loaded = installedBundle();
+  PlaybackObject object(*loaded.host);
+  if (!object.init()) {
+    state.SkipWithError("Init failed");
+    return;
+  }
+  const SendMidiEventFn send = boundSendMidiEvent(loaded);
+  for (auto _ : state) send(object.pointer(), 0xFE, 0, 0, 0);
+  state.counters["ns_per_call"] =
+      benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(SendMidiEventIgnoredByTheUnit);
+
+// A player's pace: a chord of eight notes on and off, then a pause (not
+// timed) in which the output renders their release away. SendMidiEvent
+// above sends notes faster than any voice ends, so every note-on there steals
+// one of FluidSynth's 256 voices and pays for a full voice table.
+void SendMidiEventFewVoicesSounding(benchmark::State& state) {
+  Loaded& loaded = installedBundle();
+  PlaybackObject object(*loaded.host);
+  if (!object.init()) {
+    state.SkipWithError("Init failed");
+    return;
+  }
+  const SendMidiEventFn send = boundSendMidiEvent(loaded);
+  for (auto _ : state) {
+    for (int note = 60; note < 68; ++note) send(object.pointer(), 0x90, note, 100, 0);
+    for (int note = 60; note < 68; ++note) send(object.pointer(), 0x80, note, 0, 0);
+    state.PauseTiming();
+    send(object.pointer(), 0xB0, 120, 0, 0);  // all sound off
+    std::this_thread::sleep_for(std::chrono::milliseconds(12));
+    state.ResumeTiming();
+  }
+  state.counters["ns_per_call"] = benchmark::Counter(double(state.iterations()) * 16,
+                                                     benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(SendMidiEventFewVoicesSounding)->Iterations(200);
 
 void PlaybackReadProcThreeMessages(benchmark::State& state) {
   Loaded& loaded = installedBundle();

@@ -44,7 +44,8 @@ int32_t MidiPlaybackZel::InstrumentID(int32_t index) {
 }
 
 rb::String MidiPlaybackZel::InstrumentName(int32_t index) {
-  HostString name = EntryAs<HostString (*)(void*, int32_t)>(PlaybackEntry::InstrumentName)(object_->Self(), index);
+  HostString name =
+      EntryAs<HostString (*)(void*, int32_t)>(PlaybackEntry::InstrumentName)(object_->Self(), index);
   rb::String text = rb::HostStringText(name);
   rb::ReleaseHostString(name);
   return text;
@@ -59,8 +60,8 @@ int32_t MidiPlaybackZel::InstrumentIDOnChannel(int32_t channel) {
 }
 
 void MidiPlaybackZel::SetInstrumentIDOnChannel(int32_t channel, int32_t value) {
-  EntryAs<void (*)(void*, int32_t, int32_t)>(PlaybackEntry::InstrumentIDOnChannelSet)(object_->Self(), channel,
-                                                                                       value);
+  EntryAs<void (*)(void*, int32_t, int32_t)>(PlaybackEntry::InstrumentIDOnChannelSet)(object_->Self(),
+                                                                                      channel, value);
 }
 
 int32_t MidiPlaybackZel::Handle() const { return object_->ReadIntProperty("Handle"); }

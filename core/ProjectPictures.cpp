@@ -38,7 +38,7 @@ rb::Ref<rb::Picture> ambersolid48kb() {
     // tried again at the next call.
     if (rb::Ref<rb::Picture> mask = mask48(); mask && IconCache()) {
       IconCache()->Mask()->GetGraphics()->DrawPicture(mask, 0, 0, kOwnSize, kOwnSize, 0, 0, kOwnSize,
-                                                       kOwnSize);
+                                                      kOwnSize);
     }
   }
   return IconCache();

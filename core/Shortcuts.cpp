@@ -28,7 +28,13 @@ struct NoteLetter {
   int32_t transposeValue;
 };
 constexpr std::array<NoteLetter, 7> kNoteLetters = {{
-    {"C", 0}, {"D", -2}, {"E", -4}, {"F", -5}, {"G", -7}, {"A", -9}, {"B", -11},
+    {"C", 0},
+    {"D", -2},
+    {"E", -4},
+    {"F", -5},
+    {"G", -7},
+    {"A", -9},
+    {"B", -11},
 }};
 
 }  // namespace

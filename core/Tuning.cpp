@@ -23,14 +23,24 @@ constexpr int32_t kCoarseTuningParameter = 2;
 
 // The key in which the keyboard's C sounds, at index 11 - T.
 constexpr std::array<const char*, 23> kKeyNames = {
-    "C#/Db", "D",     "D#/Eb", "E", "F",     "F#/Gb", "G",     "G#/Ab", "A", "A#/Bb", "B", "C",
-    "C#/Db", "D",     "D#/Eb", "E", "F",     "F#/Gb", "G",     "G#/Ab", "A", "A#/Bb", "B",
+    "C#/Db", "D", "D#/Eb", "E", "F", "F#/Gb", "G", "G#/Ab", "A", "A#/Bb", "B", "C",
+    "C#/Db", "D", "D#/Eb", "E", "F", "F#/Gb", "G", "G#/Ab", "A", "A#/Bb", "B",
 };
 
 // The interval of the transposition, by its size in semitones.
 constexpr std::array<const char*, 12> kIntervalNames = {
-    "prime", "second", "major second", "minor terza", "major terza", "quart", "major quart / minor quint",
-    "quint", "major quint", "sext", "septime", "major septime",
+    "prime",
+    "second",
+    "major second",
+    "minor terza",
+    "major terza",
+    "quart",
+    "major quart / minor quint",
+    "quint",
+    "major quint",
+    "sext",
+    "septime",
+    "major septime",
 };
 
 // One registered-parameter value on the first MIDI channel, closed with the

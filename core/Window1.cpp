@@ -27,28 +27,17 @@ Window1::MenuSupport& MenuSupportHooks() {
 
 const rb::PropertyList& WindowProperties() {
   static const rb::PropertyList properties = {
-      {"Placement", 0},
-      {"Width", 266},
-      {"Height", 308},
-      {"MinWidth", 64},
-      {"MinHeight", 64},
-      {"MaxWidth", 32000},
-      {"MaxHeight", 32000},
-      {"Frame", 0},
-      {"Composite", false},
-      {"HasBackColor", true},
-      {"BackColor", "000000"},
-      {"Title", "Chimewick Home Edition"},
-      {"Visible", true},
-      {"FullScreen", false},
-      {"MenuBarVisible", true},
-      {"CloseButton", true},
-      {"Resizeable", false},
-      {"LiveResize", false},
-      {"MaximizeButton", false},
-      {"MinimizeButton", true},
-      {"BalloonHelp", ""},
-      {"MacProcID", 0},
+      {"Placement", 0},          {"Width", 266},
+      {"Height", 308},           {"MinWidth", 64},
+      {"MinHeight", 64},         {"MaxWidth", 32000},
+      {"MaxHeight", 32000},      {"Frame", 0},
+      {"Composite", false},      {"HasBackColor", true},
+      {"BackColor", "000000"},   {"Title", "Chimewick Home Edition"},
+      {"Visible", true},         {"FullScreen", false},
+      {"MenuBarVisible", true},  {"CloseButton", true},
+      {"Resizeable", false},     {"LiveResize", false},
+      {"MaximizeButton", false}, {"MinimizeButton", true},
+      {"BalloonHelp", ""},       {"MacProcID", 0},
   };
   return properties;
 }
@@ -56,20 +45,13 @@ const rb::PropertyList& WindowProperties() {
 // Position and the properties every rectangular control shares.
 rb::PropertyList RectProperties(int left, int top, int width, int height, const char* initialParent = "") {
   return {
-      {"Left", left},
-      {"Top", top},
-      {"Width", width},
-      {"Height", height},
-      {"LockLeft", false},
-      {"LockTop", false},
-      {"LockRight", false},
-      {"LockBottom", false},
-      {"TabPanelIndex", 0},
-      {"InitialParent", initialParent},
-      {"Enabled", true},
-      {"Visible", true},
-      {"HelpTag", ""},
-      {"AutoDeactivate", true},
+      {"Left", left},       {"Top", top},
+      {"Width", width},     {"Height", height},
+      {"LockLeft", false},  {"LockTop", false},
+      {"LockRight", false}, {"LockBottom", false},
+      {"TabPanelIndex", 0}, {"InitialParent", initialParent},
+      {"Enabled", true},    {"Visible", true},
+      {"HelpTag", ""},      {"AutoDeactivate", true},
   };
 }
 
@@ -80,11 +62,7 @@ rb::PropertyList& operator+=(rb::PropertyList& list, const rb::PropertyList& mor
 
 const rb::PropertyList& TextProperties() {
   static const rb::PropertyList properties = {
-      {"TextFont", "System"},
-      {"TextSize", 0},
-      {"Bold", false},
-      {"Italic", false},
-      {"Underline", false},
+      {"TextFont", "System"}, {"TextSize", 0}, {"Bold", false}, {"Italic", false}, {"Underline", false},
   };
   return properties;
 }
@@ -105,14 +83,14 @@ rb::PropertyList LabelProperties(int left, int top, int width, int height, const
 
 rb::PropertyList SliderProperties(int left, int top, int width, int height, int minimum, int maximum) {
   rb::PropertyList list = RectProperties(left, top, width, height);
-  list += {{"Minimum", minimum}, {"Value", 0},     {"Maximum", maximum},
-           {"LineStep", 1},      {"PageStep", 1},  {"LiveScroll", false}};
+  list += {{"Minimum", minimum}, {"Value", 0},    {"Maximum", maximum},
+           {"LineStep", 1},      {"PageStep", 1}, {"LiveScroll", false}};
   return list;
 }
 
 rb::PropertyList LineProperties(int x1, int y1, int x2, int y2) {
   return {
-      {"X1", x1},           {"Y1", y1},       {"X2", x2},
+      {"X1", x1},           {"Y1", y1},         {"X2", x2},
       {"Y2", y2},           {"BorderWidth", 1}, {"LineColor", "AAAAAA"},
       {"TabPanelIndex", 0}, {"Visible", true},  {"InitialParent", ""},
   };
@@ -128,8 +106,9 @@ Window1::Window1() {
   SetHandler<void()>("Close", [this] { Event_Close(); });
   SetHandler<bool(bool)>("CancelClose", [this](bool appQuitting) { return Event_CancelClose(appQuitting); });
   SetHandler<bool(rb::String)>("KeyDown", [this](rb::String key) { return Event_KeyDown(key); });
-  SetHandler<bool(int, int, int, int)>(
-      "MouseWheel", [this](int x, int y, int deltaX, int deltaY) { return Event_MouseWheel(x, y, deltaX, deltaY); });
+  SetHandler<bool(int, int, int, int)>("MouseWheel", [this](int x, int y, int deltaX, int deltaY) {
+    return Event_MouseWheel(x, y, deltaX, deltaY);
+  });
   // Published before the window is built: its Open handler starts MIDI
   // input, whose thread looks the window up.
   PublishedWindow().store(this, std::memory_order_release);
@@ -186,13 +165,15 @@ void Window1::_CreateControls0() {
   }
   {
     AddControl(rb::New<rb::StaticText>(), "Warnings");
-    FindControl("Warnings")->ApplyProperties(LabelProperties(103, 52, 135, 20, "Initializing...", 0, "E8E8E8"));
+    FindControl("Warnings")
+        ->ApplyProperties(LabelProperties(103, 52, 135, 20, "Initializing...", 0, "E8E8E8"));
   }
   {
     AddControl(rb::New<rb::Canvas>(), "Canvas1");
     Find<rb::Canvas>("Canvas1")->SetBackdrop(ambersolid48kb());
     rb::PropertyList list = RectProperties(28, 20, 48, 48);
-    list += {{"AcceptFocus", false}, {"AcceptTabs", false}, {"UseFocusRing", true}, {"EraseBackground", true}};
+    list +=
+        {{"AcceptFocus", false}, {"AcceptTabs", false}, {"UseFocusRing", true}, {"EraseBackground", true}};
     FindControl("Canvas1")->ApplyProperties(list);
   }
   {
@@ -203,21 +184,26 @@ void Window1::_CreateControls0() {
   {
     AddControl(rb::New<rb::Slider>(), "TransposeSlider");
     FindControl("TransposeSlider")->ApplyProperties(SliderProperties(98, 104, 73, 85, -11, 11));
-    FindControl("TransposeSlider")->SetHandler<void()>("ValueChanged", [this] { TransposeSlider_ValueChanged(); });
-    FindControl("TransposeSlider")
-        ->SetHandler<bool(int, int)>("MouseDown", [this](int x, int y) { return TransposeSlider_MouseDown(x, y); });
+    FindControl("TransposeSlider")->SetHandler<void()>("ValueChanged", [this] {
+      TransposeSlider_ValueChanged();
+    });
+    FindControl("TransposeSlider")->SetHandler<bool(int, int)>("MouseDown", [this](int x, int y) {
+      return TransposeSlider_MouseDown(x, y);
+    });
   }
   {
     AddControl(rb::New<rb::StaticText>(), "StaticText1");
     FindControl("StaticText1")->ApplyProperties(LabelProperties(98, 200, 64, 16, "Transpose", 0, "FFFFFF"));
-    FindControl("StaticText1")
-        ->SetHandler<bool(int, int)>("MouseDown", [this](int x, int y) { return StaticText1_MouseDown(x, y); });
+    FindControl("StaticText1")->SetHandler<bool(int, int)>("MouseDown", [this](int x, int y) {
+      return StaticText1_MouseDown(x, y);
+    });
   }
   {
     AddControl(rb::New<rb::StaticText>(), "StaticText2");
     FindControl("StaticText2")->ApplyProperties(LabelProperties(28, 200, 41, 16, "Pitch", 0, "FFFFFF"));
-    FindControl("StaticText2")
-        ->SetHandler<bool(int, int)>("MouseDown", [this](int x, int y) { return StaticText2_MouseDown(x, y); });
+    FindControl("StaticText2")->SetHandler<bool(int, int)>("MouseDown", [this](int x, int y) {
+      return StaticText2_MouseDown(x, y);
+    });
   }
   {
     AddControl(rb::New<rb::StaticText>(), "Key");
@@ -227,8 +213,9 @@ void Window1::_CreateControls0() {
     AddControl(rb::New<rb::StaticText>(), "PitchSliderValue");
     FindControl("PitchSliderValue")
         ->ApplyProperties(LabelProperties(56, 136, 35, 20, "0", 0, "FFFFFF", "PitchSlider"));
-    FindControl("PitchSliderValue")
-        ->SetHandler<bool(int, int)>("MouseDown", [this](int x, int y) { return PitchSliderValue_MouseDown(x, y); });
+    FindControl("PitchSliderValue")->SetHandler<bool(int, int)>("MouseDown", [this](int x, int y) {
+      return PitchSliderValue_MouseDown(x, y);
+    });
   }
   {
     AddControl(rb::New<rb::StaticText>(), "TransposeSliderValue");

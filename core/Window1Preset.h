@@ -8,7 +8,7 @@
 #include "rb/Properties.h"
 
 class Window1Preset : public rb::BevelButton {
-public:
+ public:
   // A button of the array with this index; the window adds it, applies its
   // design-time properties and binds its events. UI thread.
   explicit Window1Preset(int32_t index);

@@ -105,7 +105,8 @@ inline void StartRuntimeOnce() {
     static char* argv[] = {name, nullptr};
     if (!rb::RuntimeIsInitialised()) rb::RuntimeInit(argc, argv);
     chimewick::InitResources();
-    if (!rb::LoadPlugin(CHIMEWICK_RECORDING_PLUGIN)) throw std::runtime_error("cannot load the recording plug-in");
+    if (!rb::LoadPlugin(CHIMEWICK_RECORDING_PLUGIN))
+      throw std::runtime_error("cannot load the recording plug-in");
     _InitPluginEntrypoints();
     return true;
   }();
@@ -115,7 +116,7 @@ inline void StartRuntimeOnce() {
 // Ends the runtime after the last test, while Qt's own globals still
 // stand: the pictures and windows go first, then the application.
 class RuntimeEnvironment : public ::testing::Environment {
-public:
+ public:
   void TearDown() override {
     if (!rb::RuntimeIsInitialised()) return;
     ReleaseProjectPictures();
@@ -138,7 +139,7 @@ inline std::vector<std::pair<int32_t, std::string>> SampleInstruments() {
 }
 
 class CoreTest : public ::testing::Test {
-protected:
+ protected:
   void SetUp() override {
     StartRuntimeOnce();
     TheRecording().reset();
@@ -205,7 +206,9 @@ protected:
     return w;
   }
 
-  rb::Ref<Window1> MakeWindowWithSampleInstruments() { return MakeWindowWithInstruments(SampleInstruments()); }
+  rb::Ref<Window1> MakeWindowWithSampleInstruments() {
+    return MakeWindowWithInstruments(SampleInstruments());
+  }
 
   // Closes a window without its close handlers (which hide it or quit).
   static void CloseQuietly(rb::Ref<Window1>& w) {

@@ -57,18 +57,20 @@ struct WheelCase {
 };
 
 TEST_F(InstrumentSelectionTest, WheelMovesByItsMovementAndStopsAtTheEnds) {
-  const WheelCase cases[] = {
-      {10, 0, -3, 0}, {10, 9, 1, 9},  {10, 5, 2, 7},  {6, 5, 2, 5},   {10, -1, 3, 2},
-      {10, -1, 1, 0}, {10, -1, -4, 0}, {10, 4, 0, 4},  {10, 2, -1, 1}, {10, 3, 100, 9},
-      {10, 3, 2147483647, 0},  // int32 addition wraps below 0
-  };
+  const WheelCase cases[] =
+      {
+          {10, 0, -3, 0}, {10, 9, 1, 9},   {10, 5, 2, 7},          {6, 5, 2, 5},
+          {10, -1, 3, 2}, {10, -1, 1, 0},  {10, -1, -4, 0},        {10, 4, 0, 4},
+          {10, 2, -1, 1}, {10, 3, 100, 9}, {10, 3, 2147483647, 0},  // int32 addition wraps below 0
+      };
   for (const WheelCase& c : cases) {
     SCOPED_TRACE(std::to_string(c.rows) + " rows, from " + std::to_string(c.start) + " by " +
                  std::to_string(c.movement));
     rb::Ref<Window1> w = MakeWindowWithInstruments(Rows(c.rows));
     if (c.start >= 0) w->InstrumentsList()->SetListIndex(c.start);
     TheRecording().clear();
-    EXPECT_FALSE((w->InstrumentsList()->RaiseEvent<bool, int, int, int, int>("MouseWheel", 7, 8, 0, c.movement)));
+    EXPECT_FALSE(
+        (w->InstrumentsList()->RaiseEvent<bool, int, int, int, int>("MouseWheel", 7, 8, 0, c.movement)));
     EXPECT_EQ(w->InstrumentsList()->ListIndex(), c.expected);
     // Assigning the row raises Change, the same row included.
     const auto set = TheRecording().CallsOf("InstrumentIDOnChannel.Set");

@@ -16,7 +16,7 @@ namespace coretest {
 namespace {
 
 class PreferencesTest : public CoreTest {
-protected:
+ protected:
   void WriteFile(const std::string& bytes) {
     std::ofstream out(PreferencesFilePath(), std::ios::binary | std::ios::trunc);
     out << bytes;
@@ -122,14 +122,9 @@ struct LimitCase {
 
 TEST_F(PreferencesTest, SliderValuesAreBroughtToTheirLimits) {
   const LimitCase cases[] = {
-      {"15", "64", 11, 63},
-      {"-20", "-64", -11, -63},
-      {"11", "63", 11, 63},
-      {"-11", "-63", -11, -63},
-      {"3.7", "-2.9", 3, -2},
-      {"99999999999999999999", "-1e300", 11, -63},
-      {"1e400", "-1e400", 11, -63},
-      {"&hFF", "  12abc", 11, 12},
+      {"15", "64", 11, 63},         {"-20", "-64", -11, -63},    {"11", "63", 11, 63},
+      {"-11", "-63", -11, -63},     {"3.7", "-2.9", 3, -2},      {"99999999999999999999", "-1e300", 11, -63},
+      {"1e400", "-1e400", 11, -63}, {"&hFF", "  12abc", 11, 12},
   };
   for (const LimitCase& c : cases) {
     SCOPED_TRACE(std::string(c.transpose) + " / " + c.pitch);
@@ -316,7 +311,8 @@ TEST_F(PreferencesTest, UnwritableFolderWritesNothingShowsNothingAndDoesNotCrash
 TEST_F(PreferencesTest, ReadOnlyFolderWritesNothingWhenPermissionsApply) {
   if (geteuid() == 0) GTEST_SKIP() << "running as root: folder permissions do not stop writes";
   rb::Ref<Window1> w = MakeWindowWithSampleInstruments();
-  std::filesystem::permissions(configFolder_, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+  std::filesystem::permissions(configFolder_,
+                               std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
   w->SavePreferences();
   std::filesystem::permissions(configFolder_, std::filesystem::perms::owner_all);
   EXPECT_FALSE(FileExists());
@@ -335,17 +331,40 @@ void ExpectSane(Window1& w) {
 TEST_F(PreferencesTest, RandomFilesNeverCrashTheReader) {
   std::mt19937 random(20261208);
   const std::vector<std::string> pieces = {
-      "<Transpose>", "</Transpose>", "<Pitch>", "</Pitch>", "<Volume>", "</Volume>", "<Preset1>", "</Preset1>",
-      "<DefaultInstrumentName>", "</DefaultInstrumentName>", "-", "9", "1e99", "\n", "\r", "<", ">", "/", "\xff",
-      std::string("\0", 1), "\xc3", "&h", ".", "E",
+      "<Transpose>",
+      "</Transpose>",
+      "<Pitch>",
+      "</Pitch>",
+      "<Volume>",
+      "</Volume>",
+      "<Preset1>",
+      "</Preset1>",
+      "<DefaultInstrumentName>",
+      "</DefaultInstrumentName>",
+      "-",
+      "9",
+      "1e99",
+      "\n",
+      "\r",
+      "<",
+      ">",
+      "/",
+      "\xff",
+      std::string("\0", 1),
+      "\xc3",
+      "&h",
+      ".",
+      "E",
   };
   rb::Ref<Window1> w = WindowReadyToRead();
   for (int round = 0; round < 300; ++round) {
     std::string text;
     const int length = int(random() % 200);
     for (int i = 0; i < length; ++i) {
-      if (random() % 3 == 0) text += char(random() % 256);
-      else text += pieces[random() % pieces.size()];
+      if (random() % 3 == 0)
+        text += char(random() % 256);
+      else
+        text += pieces[random() % pieces.size()];
     }
     WriteFile(text);
     w->ReadPreferences();

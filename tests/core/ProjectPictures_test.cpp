@@ -1,15 +1,16 @@
 // The icon and its mask: read once from the resources, masked once, cached
 // until finalisation.
+#include "ProjectPictures.h"
+
 #include <QImage>
 
 #include "CoreTestFixture.h"
-#include "ProjectPictures.h"
 
 namespace coretest {
 namespace {
 
 class ProjectPicturesTest : public CoreTest {
-protected:
+ protected:
   void SetUp() override {
     CoreTest::SetUp();
     ReleaseProjectPictures();

@@ -22,13 +22,14 @@ constexpr size_t kGraphOffset = 72;
 double NoteHz(double note) { return 440.0 * std::pow(2.0, (note - 69.0) / 12.0); }
 
 class RealSoundTest : public CoreTest {
-protected:
+ protected:
   void SetUp() override {
     CoreTest::SetUp();
     const std::string path = CHIMEWICK_REAL_AUDIO_PLUGIN;
     if (path.empty() || !std::filesystem::exists(path))
       GTEST_SKIP() << "skipped: the playback plug-in with the real audio layer is not built";
-    if (!std::filesystem::exists("/usr/share/sounds/sf2/TimGM6mb.sf2") && getenv("CHIMEWICK_SOUNDFONT") == nullptr)
+    if (!std::filesystem::exists("/usr/share/sounds/sf2/TimGM6mb.sf2") &&
+        getenv("CHIMEWICK_SOUNDFONT") == nullptr)
       GTEST_SKIP() << "skipped: no SoundFont installed";
     rb::ResetPluginRegistryForTesting();
     swapped_ = true;

@@ -12,7 +12,9 @@ constexpr int kDigitCodes[] = {18, 19, 20, 21, 23, 22};
 // Keypad 1 to 6 on the original platform's keyboard.
 constexpr int kKeypadCodes[] = {83, 84, 85, 86, 87, 88};
 
-bool Type(Window1& w, const char* text) { return w.RaiseEvent<bool, rb::String>("KeyDown", rb::String(text)); }
+bool Type(Window1& w, const char* text) {
+  return w.RaiseEvent<bool, rb::String>("KeyDown", rb::String(text));
+}
 
 std::vector<int32_t> SelectedIds() {
   std::vector<int32_t> ids;
@@ -37,7 +39,7 @@ struct LetterCase {
 
 TEST_F(ShortcutsTest, NoteLettersTransposeToTheirKeyInEitherCase) {
   const LetterCase cases[] = {
-      {"c", 0, "C", 64}, {"d", -2, "D", 66}, {"E", -4, "E", 68}, {"f", -5, "F", 69},
+      {"c", 0, "C", 64},  {"d", -2, "D", 66}, {"E", -4, "E", 68},  {"f", -5, "F", 69},
       {"g", -7, "G", 71}, {"A", -9, "A", 73}, {"b", -11, "B", 75},
   };
   rb::Ref<Window1> w = MakeWindowWithSampleInstruments();

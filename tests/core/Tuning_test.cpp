@@ -11,7 +11,8 @@ using Events = std::vector<std::vector<int32_t>>;
 
 // The five events of one registered-parameter value on channel 1.
 Events Sequence(int32_t parameter, int32_t value) {
-  return {{176, 101, 0, 0}, {176, 100, parameter, 0}, {176, 6, value, 0}, {176, 101, 127, 0}, {176, 100, 127, 0}};
+  return {
+      {176, 101, 0, 0}, {176, 100, parameter, 0}, {176, 6, value, 0}, {176, 101, 127, 0}, {176, 100, 127, 0}};
 }
 Events Coarse(int32_t value) { return Sequence(2, value); }
 Events Fine(int32_t value) { return Sequence(1, value); }
@@ -28,9 +29,9 @@ struct WorkedValue {
 
 TEST_F(TuningTest, PitchChangesSendTheWorkedCoarseAndFineValues) {
   const WorkedValue rows[] = {
-      {0, 0, "0", 64, 0},      {0, -1, "1", 64, 1},     {0, -64, "64", 64, 64},   {0, 1, "-1", 63, 63},
-      {0, 64, "-64", 63, 0},   {-2, 0, "0", 66, 0},     {-11, -64, "64", 75, 64}, {11, 64, "-64", 52, 0},
-      {-3, 5, "-5", 66, 59},   {4, -10, "10", 60, 10},
+      {0, 0, "0", 64, 0},    {0, -1, "1", 64, 1},    {0, -64, "64", 64, 64},   {0, 1, "-1", 63, 63},
+      {0, 64, "-64", 63, 0}, {-2, 0, "0", 66, 0},    {-11, -64, "64", 75, 64}, {11, 64, "-64", 52, 0},
+      {-3, 5, "-5", 66, 59}, {4, -10, "10", 60, 10},
   };
   rb::Ref<Window1> w = MakeWindowWithSampleInstruments();
   for (const WorkedValue& row : rows) {
@@ -57,10 +58,14 @@ struct KeyRow {
 
 TEST_F(TuningTest, TranspositionShowsKeyAndIntervalAndSendsCoarseTuning) {
   const KeyRow rows[] = {
-      {11, "-11", "C#/Db", "major septime", 53}, {-2, "2", "D", "major second", 66},
-      {0, "0", "C", "prime", 64},                {-11, "11", "B", "major septime", 75},
-      {1, "-1", "B", "second", 63},              {-6, "6", "F#/Gb", "major quart / minor quint", 70},
-      {3, "-3", "A", "minor terza", 61},         {-8, "8", "G#/Ab", "major quint", 72},
+      {11, "-11", "C#/Db", "major septime", 53},
+      {-2, "2", "D", "major second", 66},
+      {0, "0", "C", "prime", 64},
+      {-11, "11", "B", "major septime", 75},
+      {1, "-1", "B", "second", 63},
+      {-6, "6", "F#/Gb", "major quart / minor quint", 70},
+      {3, "-3", "A", "minor terza", 61},
+      {-8, "8", "G#/Ab", "major quint", 72},
   };
   rb::Ref<Window1> w = MakeWindowWithSampleInstruments();
   for (const KeyRow& row : rows) {

@@ -108,9 +108,12 @@ TEST_F(Window1Test, LabelsCarryTheirTextsColoursAndAlignment) {
   };
   const rb::Color white{0xFF, 0xFF, 0xFF}, lightGrey{0xE8, 0xE8, 0xE8};
   const Label labels[] = {
-      {"Warnings", "Initializing...", lightGrey, 0}, {"StaticText1", "Transpose", white, 0},
-      {"StaticText2", "Pitch", white, 0},            {"Key", "C", lightGrey, 0},
-      {"PitchSliderValue", "0", white, 0},           {"TransposeSliderValue", "0", white, 0},
+      {"Warnings", "Initializing...", lightGrey, 0},
+      {"StaticText1", "Transpose", white, 0},
+      {"StaticText2", "Pitch", white, 0},
+      {"Key", "C", lightGrey, 0},
+      {"PitchSliderValue", "0", white, 0},
+      {"TransposeSliderValue", "0", white, 0},
       {"StaticText3", "Presets", white, 1},
   };
   for (const Label& label : labels) {

@@ -11,10 +11,10 @@
 extern "C" {
 
 struct RecordedCall {
-  char member[48];   // "Init", "SendMidiEvent", "InstrumentIDOnChannel.Set", "__exit", ...
-  int32_t args[4];   // the declared int32 arguments, in order
+  char member[48];  // "Init", "SendMidiEvent", "InstrumentIDOnChannel.Set", "__exit", ...
+  int32_t args[4];  // the declared int32 arguments, in order
   int32_t argCount;
-  uint64_t object;   // the object the member was called on
+  uint64_t object;  // the object the member was called on
 };
 
 // Number of calls recorded since the last clear.

@@ -4,6 +4,9 @@
 #include <filesystem>
 
 #include "CoreTestFixture.h"
+#include "MidiClientZel.h"
+#include "MidiEndpointZel.h"
+#include "MyMidiPort.h"
 #include "ProjectPictures.h"
 #include "Window1Preset.h"
 #include "rb/Text.h"
@@ -258,6 +261,11 @@ void WitnessRelease(void* context) {
 
 TEST_F(Window1Test, ReleasingTheWindowReleasesThePlayerAfterTheMidiObjects) {
   rb::Ref<Window1> w = MakeWindowWithSampleInstruments();
+  // MIDI objects that nothing but the window holds.
+  w->Client = rb::New<MidiClientZel>();
+  w->port = MyMidiPort::New();
+  w->sources.Append(rb::New<MidiEndpointZel>(7, "Keyboard"));
+  ASSERT_TRUE(w->Client && w->port);
   ReleaseWitness witness{w.get()};
   TheRecording().setDestroyHook(&WitnessRelease, &witness);
   EXPECT_EQ(TheRecording().liveObjects(), 1);

@@ -70,6 +70,9 @@ void _Main() {
     rb::RuntimeRun();
   } catch (const std::exception& e) {
     rb::RuntimeUnhandledException(e);
+  } catch (...) {
+    // Not ours to name, but it must not skip finalisation either.
+    rb::RuntimeUnhandledException(rb::RuntimeException("An exception of an unknown kind"));
   }
 }
 
@@ -89,6 +92,9 @@ void Finalise() {
 int ChimewickMain(int argc, char** argv) {
   rb::RuntimeInit(argc, argv);
   rb::QuitOnTerminationSignals();
+  // Started again while running (the desktop's way to bring it forward):
+  // the running one activates, and this one ends before it opens MIDI.
+  if (!rb::ClaimSingleInstance("Chimewick")) return rb::RuntimeExit();
   chimewick::InitResources();
   _Main();
   Finalise();

@@ -86,6 +86,37 @@ TEST(StartUp, AnExceptionEscapingTheEventLoopReachesTheHandlerAndFinalisationRun
   EXPECT_EQ(steps, expected);
 }
 
+TEST(StartUp, AnExceptionOfNoKnownKindStillReachesTheHandlerAndFinalisationRuns) {
+  std::vector<std::string> steps;
+  SetProcessLifeObserverForTesting([&](std::string_view step) {
+    steps.emplace_back(step);
+    if (step == "_MakeDefaultView") throw 42;
+  });
+  ShownMessages().clear();
+  _Main();
+  Finalise();
+  SetProcessLifeObserverForTesting(nullptr);
+
+  EXPECT_EQ(ShownMessages().size(), 1u) << "the unhandled-exception handler shows one message";
+  const std::vector<std::string> expected = {
+      "RuntimeInitExternalClasses", "_InitPluginEntrypoints", "_InitFileTypes", "_NewAppInstance",
+      "_ApplicationAddMenuHandlers", "_MakeDefaultView", "ambersolid48kb", "mask48",
+      "implicit windows", "windows", "FileTypes", "MenuBar1"};
+  EXPECT_EQ(steps, expected);
+}
+
+TEST(StartUp, AStartWhileRunningActivatesTheRunningInstance) {
+  auto app = rb::New<rb::Application>();
+  int activations = 0;
+  app->SetHandler<void()>("Activate", [&] { ++activations; });
+  rb::RuntimeRegisterAppObject(app);
+  const rb::String id = "ChimewickTest-" + std::to_string(::getpid());
+  EXPECT_TRUE(rb::ClaimSingleInstance(id)) << "the first claim runs";
+  EXPECT_FALSE(rb::ClaimSingleInstance(id)) << "a second start hands over and ends";
+  for (int i = 0; i < 40 && activations == 0; ++i) rb::ProcessEvents(25);
+  EXPECT_EQ(activations, 1);
+}
+
 // The real program, headless: it starts, shows its window, quits through
 // File > Quit (chosen when the window system asks it to end, as a logout
 // does) and writes its preferences.
@@ -111,6 +142,25 @@ TEST(WholeProgram, StartsHeadlessQuitsAndWritesItsPreferencesOnce) {
   // Let it start and fill its list, then ask it to end.
   std::this_thread::sleep_for(std::chrono::seconds(3));
   EXPECT_FALSE(std::filesystem::exists(prefs)) << "nothing is written before quitting";
+
+  // Started again, it hands over to the running one and ends at once.
+  const pid_t second = fork();
+  ASSERT_GE(second, 0);
+  if (second == 0) {
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+    execl(CHIMEWICK_EXECUTABLE, CHIMEWICK_EXECUTABLE, static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  int secondStatus = -1;
+  for (int i = 0; i < 100 && waitpid(second, &secondStatus, WNOHANG) == 0; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  EXPECT_TRUE(WIFEXITED(secondStatus) && WEXITSTATUS(secondStatus) == 0) << "the second start ends by itself";
+  if (!WIFEXITED(secondStatus)) {
+    kill(second, SIGKILL);
+    waitpid(second, &secondStatus, 0);
+  }
   kill(child, SIGTERM);
   int status = 0;
   for (int i = 0; i < 200 && waitpid(child, &status, WNOHANG) == 0; ++i) {

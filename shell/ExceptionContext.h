@@ -1,7 +1,7 @@
 // Runs a handler body and, when a framework RuntimeException passes through
 // it, appends a carriage return and the handler's context label to the
 // exception's Message before raising it again. Other exceptions pass
-// unchanged.
+// unchanged. Runs on the calling thread.
 #pragma once
 
 #include <utility>

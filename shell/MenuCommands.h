@@ -1,6 +1,7 @@
 // The menu commands of the main window, bound to the menu items by name when
 // the window is made. Each action returns true: the command was handled.
-// UI thread.
+// UI thread. Check for Updates waits for the reply and its message box, About
+// for the modal box to close; the others return at once.
 #pragma once
 
 class Window1;

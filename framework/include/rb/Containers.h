@@ -1,4 +1,5 @@
 // The framework's dynamic array and its text-keyed Dictionary.
+// Any thread, one thread at a time per container; nothing waits.
 #pragma once
 
 #include <algorithm>

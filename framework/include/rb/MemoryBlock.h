@@ -1,5 +1,6 @@
 // A block of bytes with its size. Byte outside 0..Size-1 raises
-// OutOfBoundsException: nothing is ever read past the block.
+// OutOfBoundsException: nothing is ever read past the block. Any thread, one
+// thread at a time per block; nothing waits.
 #pragma once
 
 #include <cstdint>

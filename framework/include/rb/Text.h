@@ -1,4 +1,5 @@
-// The framework's text and number functions.
+// The framework's text and number functions. Pure functions: any thread,
+// nothing waits.
 #pragma once
 
 #include <cstdint>

@@ -1,4 +1,5 @@
 // The framework's Variant: nil, integer, double, boolean, string or object.
+// A value type: any thread, one thread at a time per variable; nothing waits.
 //
 // Conversions follow the framework's rules:
 // - IntegerValue: a double is truncated toward zero and clamped to the int32

@@ -15,6 +15,7 @@
 #include "ShellTestSupport.h"
 #include "rb/PluginHost.h"
 #include "rb/Runtime.h"
+#include "rb/Window.h"
 
 namespace {
 

@@ -4,6 +4,8 @@
 #include <exception>
 #include <functional>
 
+#include "rb/String.h"
+
 namespace rb {
 
 // Starts the runtime: makes the Qt application (QApplication) from the
@@ -42,5 +44,17 @@ namespace rb {
 // a terminal) end the program as Quit does, so windows close and save
 // rather than the process dying. Main thread, after RuntimeInit.
 void QuitOnTerminationSignals();
+
+}  // namespace rb
+
+namespace rb {
+
+// A desktop brings a running program forward by starting it again. The
+// first process to claim appId listens for later starts; a later start
+// tells it to activate (the application's Activate event) and learns that it
+// should end. Returns true in the one process that runs. The claim is per
+// user and per preferences folder. Main thread, after RuntimeInit; waits at
+// most about a second for a running instance to answer.
+bool ClaimSingleInstance(const String& appId);
 
 }  // namespace rb

@@ -113,6 +113,43 @@ TEST_F(PreferencesTest, RoundTripRestoresSlidersInstrumentPresetsAndVolume) {
   for (int k = 1; k <= 6; ++k) EXPECT_FALSE(w->Preset(k)->Bold());
 }
 
+TEST_F(PreferencesTest, NextStartThroughTheWindowsOpenRestoresEverything) {
+  TheRecording().SetInstruments(SampleInstruments());
+  WriteFile(
+      "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<chimewickprefs version=\"1.0\">\n"
+      "<Transpose>-5</Transpose>\n<Pitch>20</Pitch>\n<DefaultInstrumentName>Piano 1</DefaultInstrumentName>\n"
+      "<Preset1>Banjo</Preset1>\n<Preset2>Cello</Preset2>\n<Preset3>Flute</Preset3>\n<Preset4>Harp</"
+      "Preset4>\n"
+      "<Preset5>Oboe</Preset5>\n<Preset6>Violin</Preset6>\n<Volume>100</Volume>\n</chimewickprefs>\n");
+  const std::string written = ReadFile();
+  rb::Ref<Window1> w = Window1Accessor();
+  windows_.push_back(w);
+  EXPECT_EQ(w->TransposeSlider()->Value(), -5);
+  EXPECT_EQ(w->PitchSlider()->Value(), 20);
+  EXPECT_EQ(w->InstrumentsList()->Text().Bytes(), "Piano 1");
+  const char* presets[] = {"Banjo", "Cello", "Flute", "Harp", "Oboe", "Violin"};
+  for (int k = 1; k <= 6; ++k) {
+    EXPECT_EQ(w->Preset(k)->HelpTag().Bytes(), presets[k - 1]);
+    EXPECT_TRUE(w->Preset(k)->Bold());
+  }
+  EXPECT_EQ(VolumesSent(), std::vector<int32_t>{100});
+  w->SavePreferences();
+  EXPECT_EQ(ReadFile(), written);
+}
+
+TEST_F(PreferencesTest, StoredPresetNameThatNamesNoInstrumentIsWrittenBackEmpty) {
+  TheRecording().SetInstruments(SampleInstruments());
+  WriteFile(Element("Preset3", "Theremin") + Element("DefaultInstrumentName", "Kazoo"));
+  rb::Ref<Window1> w = Window1Accessor();
+  windows_.push_back(w);
+  EXPECT_EQ(w->Preset(3)->HelpTag().Bytes(), "");
+  EXPECT_FALSE(w->Preset(3)->Bold());
+  EXPECT_EQ(w->InstrumentsList()->ListIndex(), -1);
+  w->SavePreferences();
+  EXPECT_NE(ReadFile().find("\n<Preset3></Preset3>\n"), std::string::npos);
+  EXPECT_NE(ReadFile().find("\n<DefaultInstrumentName></DefaultInstrumentName>\n"), std::string::npos);
+}
+
 struct LimitCase {
   const char* transpose;
   const char* pitch;

@@ -340,6 +340,7 @@ TEST_F(PreferencesTest, UnwritableFolderWritesNothingShowsNothingAndDoesNotCrash
   w->SavePreferences();
   w->ReadPreferences();
   EXPECT_FALSE(std::filesystem::exists(blocked + "/config"));
+  EXPECT_FALSE(std::filesystem::exists(configFolder_ + "/Chimewick.prefs"));
   EXPECT_TRUE(messages_.empty());
   EXPECT_TRUE(TheRecording().Calls().empty());
   setenv("XDG_CONFIG_HOME", configFolder_.c_str(), 1);

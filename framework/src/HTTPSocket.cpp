@@ -125,18 +125,25 @@ String HTTPSocket::Get(const String& address, int timeoutSeconds) {
 
   Transfer transfer;
   CURL* e = easy.get();
-  curl_easy_setopt(e, CURLOPT_CURLU, url.get());
-  curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(e, CURLOPT_HTTP_VERSION, long(CURL_HTTP_VERSION_1_0));
-  curl_easy_setopt(e, CURLOPT_HTTPGET, 1L);
-  curl_easy_setopt(e, CURLOPT_HTTPHEADER, headerList.get());
-  curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 0L);
-  curl_easy_setopt(e, CURLOPT_HTTP09_ALLOWED, 0L);  // a reply without a status line is a failure
-  curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, TakeBody);
-  curl_easy_setopt(e, CURLOPT_WRITEDATA, &transfer);
-  curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, TakeHeader);
-  curl_easy_setopt(e, CURLOPT_HEADERDATA, &transfer);
+  // Every option counts: a libcurl that refused one (say, the protocol
+  // limit) would otherwise run a request other than the one asked for.
+  bool configured = true;
+  const auto set = [&](CURLoption option, auto value) {
+    configured = configured && curl_easy_setopt(e, option, value) == CURLE_OK;
+  };
+  set(CURLOPT_CURLU, url.get());
+  set(CURLOPT_PROTOCOLS_STR, "http,https");
+  set(CURLOPT_HTTP_VERSION, long(CURL_HTTP_VERSION_1_0));
+  set(CURLOPT_HTTPGET, 1L);
+  set(CURLOPT_HTTPHEADER, headerList.get());
+  set(CURLOPT_FOLLOWLOCATION, 0L);
+  set(CURLOPT_HTTP09_ALLOWED, 0L);  // a reply without a status line is a failure
+  set(CURLOPT_NOSIGNAL, 1L);
+  set(CURLOPT_WRITEFUNCTION, &TakeBody);
+  set(CURLOPT_WRITEDATA, static_cast<void*>(&transfer));
+  set(CURLOPT_HEADERFUNCTION, &TakeHeader);
+  set(CURLOPT_HEADERDATA, static_cast<void*>(&transfer));
+  if (!configured) return {};
   if (curl_multi_add_handle(multi.get(), e) != CURLM_OK) return {};
   Attachment attachment{multi.get(), e};
 

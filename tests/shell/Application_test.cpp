@@ -47,4 +47,28 @@ TEST(Application, ActivateShowsTheHiddenMainWindowAgainAndMakesNoSecondOne) {
   Finalise();
 }
 
+TEST(Application, TheSiteRootGivesTheHostNameAndTheSupportAddress) {
+  struct Case {
+    const char* root;
+    const char* host;
+    const char* support;
+  };
+  const Case cases[] = {
+      {"http://www.brambury-software.example/", "www.brambury-software.example",
+       "http://www.brambury-software.example/forum"},
+      {"http://127.0.0.1:8080/", "127.0.0.1", "http://127.0.0.1:8080/forum"},
+      {"http://example.test", "example.test", "http://example.test/forum"},
+      {"http://example.test/chimewick/", "example.test", "http://example.test/chimewick/forum"},
+      {"example.test/", "example.test", "example.test/forum"},
+  };
+  const rb::String saved = App()->SiteRoot;
+  for (const auto& c : cases) {
+    App()->SiteRoot = c.root;
+    EXPECT_EQ(App()->SiteHost().Bytes(), c.host) << c.root;
+    EXPECT_EQ(App()->SupportAddress().Bytes(), c.support) << c.root;
+    EXPECT_EQ(App()->HomePageAddress().Bytes(), c.root) << c.root;
+  }
+  App()->SiteRoot = saved;
+}
+
 }  // namespace

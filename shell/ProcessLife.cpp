@@ -46,7 +46,9 @@ void _NewAppInstance() {
 }
 
 void _ApplicationAddMenuHandlers() {
-  // Every menu command is the main window's; the application binds none.
+  // The application binds no command of its own: every one is the main
+  // window's. The core cannot reach the shell, so this is where the shell
+  // hands the main window its menubar and commands, before it is made.
   Step("_ApplicationAddMenuHandlers");
   InstallMainWindowMenus();
 }

@@ -131,22 +131,38 @@ class Registry {
   // Sends d to every live subscriber of source; false for an unknown source.
   bool dispatch(int32_t source, const PacketData& packets, bool gone) {
     std::vector<std::shared_ptr<PortCore>> targets;
+    const bool sync = synchronous.load(std::memory_order_relaxed);
     {
       std::lock_guard lock(mutex);
       VirtualSource* s = find(source);
       if (s == nullptr) return false;
-      for (auto& weak : s->subscribers)
-        if (auto core = weak.lock()) targets.push_back(std::move(core));
+      for (auto& weak : s->subscribers) {
+        auto core = weak.lock();
+        if (!core) continue;
+        // Queued under the registry's lock: a send that races the source's
+        // removal lands before the removal's note-offs, never after them.
+        if (sync)
+          targets.push_back(std::move(core));
+        else
+          core->enqueue(Delivery{source, gone, packets});
+      }
+      if (gone && !sync) forget(source);
     }
-    const bool sync = synchronous.load(std::memory_order_relaxed);
-    for (auto& core : targets) {
-      Delivery d{source, gone, packets};
-      if (sync)
-        core->deliverNow(std::move(d));
-      else
-        core->enqueue(std::move(d));
+    // Synchronous delivery (tests only) runs the Read handler here, outside
+    // the lock, since a handler may call back into the service.
+    for (auto& core : targets) core->deliverNow(Delivery{source, gone, packets});
+    if (gone && sync) {
+      std::lock_guard lock(mutex);
+      forget(source);
     }
     return true;
+  }
+
+  // Drops the source and tells the clients; the caller holds the lock.
+  void forget(int32_t source) {
+    const auto removed = std::erase_if(sources, [&](const auto& s) { return s.handle == source; });
+    if (removed == 0) return;
+    for (auto* listener : listeners) listener->objectRemoved(ObjectKind::Source, source);
   }
 
  private:
@@ -249,14 +265,9 @@ int32_t AddSource(const std::string& name) {
 }
 
 bool RemoveSource(int32_t source) {
-  Registry& registry = Registry::instance();
-  // Ports hear of it first, after whatever the source sent before.
-  if (!registry.dispatch(source, PacketData{}, true)) return false;
-  std::lock_guard lock(registry.mutex);
-  const auto removed = std::erase_if(registry.sources, [&](const auto& s) { return s.handle == source; });
-  if (removed == 0) return false;
-  for (auto* listener : registry.listeners) listener->objectRemoved(ObjectKind::Source, source);
-  return true;
+  // Ports hear of it first, after whatever the source sent before; then the
+  // source leaves the list and the clients are told.
+  return Registry::instance().dispatch(source, PacketData{}, true);
 }
 
 void RemoveAllSources() {

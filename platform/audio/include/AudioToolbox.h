@@ -14,8 +14,10 @@
 //                null (renders on a clock, discards) or wav:PATH
 //
 // Threads: graph calls on one control thread (the UI thread) at a time;
-// MusicDeviceMIDIEvent from any thread (it is FluidSynth's thread-safe API);
-// rendering runs on the output's own thread and never locks or allocates.
+// AUGraphGetNodeInfo and MusicDeviceMIDIEvent from any thread, even while
+// the control thread tears the graph down (they then find nothing and say
+// so); rendering runs on the output's own thread and never locks or
+// allocates.
 #pragma once
 
 #include <cstdint>

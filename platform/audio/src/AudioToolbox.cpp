@@ -15,8 +15,8 @@ using chimewick::audio::Registry;
 
 namespace {
 
-Graph* findGraph(AUGraph handle, const char* call) {
-  Graph* graph = Registry::instance().graph(handle);
+std::shared_ptr<Graph> findGraph(AUGraph handle, const char* call) {
+  std::shared_ptr<Graph> graph = Registry::instance().graph(handle);
   if (graph == nullptr) logLine("%s: no graph %u", call, handle);
   return graph;
 }
@@ -48,41 +48,41 @@ OSStatus NewAUGraph(AUGraph* outGraph) {
     return kAudioErr_InvalidHandle;
   }
   chimewick::audio::installFluidLogger();
-  *outGraph = Registry::instance().addGraph(std::make_unique<Graph>());
+  *outGraph = Registry::instance().addGraph(std::make_shared<Graph>());
   return 0;
 }
 
 OSStatus AUGraphNewNode(AUGraph graph, const ComponentDescription* description, uint32_t, const void*,
                         AUNode* outNode) {
-  Graph* g = findGraph(graph, "AUGraphNewNode");
+  const std::shared_ptr<Graph> g = findGraph(graph, "AUGraphNewNode");
   return g == nullptr ? kAudioErr_InvalidHandle : g->newNode(description, outNode);
 }
 
 OSStatus AUGraphConnectNodeInput(AUGraph graph, AUNode sourceNode, uint32_t sourceOutputNumber,
                                  AUNode destNode, uint32_t destInputNumber) {
-  Graph* g = findGraph(graph, "AUGraphConnectNodeInput");
+  const std::shared_ptr<Graph> g = findGraph(graph, "AUGraphConnectNodeInput");
   return g == nullptr ? kAudioErr_InvalidHandle
                       : g->connect(sourceNode, sourceOutputNumber, destNode, destInputNumber);
 }
 
 OSStatus AUGraphUpdate(AUGraph graph, bool* outIsUpdated) {
-  Graph* g = findGraph(graph, "AUGraphUpdate");
+  const std::shared_ptr<Graph> g = findGraph(graph, "AUGraphUpdate");
   return g == nullptr ? kAudioErr_InvalidHandle : g->update(outIsUpdated);
 }
 
 OSStatus AUGraphOpen(AUGraph graph) {
-  Graph* g = findGraph(graph, "AUGraphOpen");
+  const std::shared_ptr<Graph> g = findGraph(graph, "AUGraphOpen");
   return g == nullptr ? kAudioErr_InvalidHandle : g->open();
 }
 
 OSStatus AUGraphInitialize(AUGraph graph) {
-  Graph* g = findGraph(graph, "AUGraphInitialize");
+  const std::shared_ptr<Graph> g = findGraph(graph, "AUGraphInitialize");
   return g == nullptr ? kAudioErr_InvalidHandle : g->initialize();
 }
 
 OSStatus AUGraphGetNodeInfo(AUGraph graph, AUNode node, ComponentDescription* outDescription,
                             uint32_t* outClassDataSize, void** outClassData, AudioUnit* outUnit) {
-  Graph* g = findGraph(graph, "AUGraphGetNodeInfo");
+  const std::shared_ptr<Graph> g = findGraph(graph, "AUGraphGetNodeInfo");
   if (g == nullptr) return kAudioErr_InvalidHandle;
   const OSStatus status = g->nodeInfo(node, outDescription, outUnit);
   if (status == 0) {
@@ -93,36 +93,39 @@ OSStatus AUGraphGetNodeInfo(AUGraph graph, AUNode node, ComponentDescription* ou
 }
 
 OSStatus AUGraphStart(AUGraph graph) {
-  Graph* g = findGraph(graph, "AUGraphStart");
+  const std::shared_ptr<Graph> g = findGraph(graph, "AUGraphStart");
   return g == nullptr ? kAudioErr_InvalidHandle : g->start();
 }
 
 OSStatus AUGraphStop(AUGraph graph) {
-  Graph* g = findGraph(graph, "AUGraphStop");
+  const std::shared_ptr<Graph> g = findGraph(graph, "AUGraphStop");
   return g == nullptr ? kAudioErr_InvalidHandle : g->stop();
 }
 
 OSStatus AUGraphUninitialize(AUGraph graph) {
-  Graph* g = findGraph(graph, "AUGraphUninitialize");
+  const std::shared_ptr<Graph> g = findGraph(graph, "AUGraphUninitialize");
   return g == nullptr ? kAudioErr_InvalidHandle : g->uninitialize();
 }
 
 OSStatus DisposeAUGraph(AUGraph graph) {
-  std::unique_ptr<Graph> g = Registry::instance().takeGraph(graph);
+  const std::shared_ptr<Graph> g = Registry::instance().takeGraph(graph);
   if (!g) {
     logLine("DisposeAUGraph: no graph %u", graph);
     return kAudioErr_InvalidHandle;
   }
-  return 0;  // the graph stops and closes as it goes
+  // Closed here, on the control thread, even if a lookup on another thread
+  // still holds the graph for a moment.
+  g->close();
+  return 0;
 }
 
 OSStatus AUGraphRemoveNode(AUGraph graph, AUNode node) {
-  Graph* g = findGraph(graph, "AUGraphRemoveNode");
+  const std::shared_ptr<Graph> g = findGraph(graph, "AUGraphRemoveNode");
   return g == nullptr ? kAudioErr_InvalidHandle : g->removeNode(node);
 }
 
 OSStatus AUGraphGetCPULoad(AUGraph graph, float* outLoad) {
-  Graph* g = findGraph(graph, "AUGraphGetCPULoad");
+  const std::shared_ptr<Graph> g = findGraph(graph, "AUGraphGetCPULoad");
   return g == nullptr ? kAudioErr_InvalidHandle : g->cpuLoad(outLoad);
 }
 
@@ -169,12 +172,12 @@ void AudioSetEventTap(AudioEventTap tap, void* context) {
 void AudioSetOfflineRenderingForTesting(bool offline) { Graph::setOfflineRendering(offline); }
 
 OSStatus AUGraphRenderOffline(AUGraph graph, uint32_t frames, float* interleavedStereo) {
-  Graph* g = findGraph(graph, "AUGraphRenderOffline");
+  const std::shared_ptr<Graph> g = findGraph(graph, "AUGraphRenderOffline");
   return g == nullptr ? kAudioErr_InvalidHandle : g->renderOffline(frames, interleavedStereo);
 }
 
 OSStatus AUGraphGetSampleRate(AUGraph graph, double* outRate) {
-  Graph* g = findGraph(graph, "AUGraphGetSampleRate");
+  const std::shared_ptr<Graph> g = findGraph(graph, "AUGraphGetSampleRate");
   if (g == nullptr) return kAudioErr_InvalidHandle;
   if (outRate == nullptr) {
     logLine("AUGraphGetSampleRate needs a place for the rate");

@@ -74,8 +74,10 @@ OSStatus Graph::makeUnit(Node& node) {
       break;
   }
   if (!unit) return kAudioErr_NoComponent;
-  node.unit = unit;
-  node.handle = Registry::instance().addUnit(std::move(unit));
+  const AudioUnit handle = Registry::instance().addUnit(unit);
+  std::lock_guard<std::mutex> lock(nodesMutex_);
+  node.unit = std::move(unit);
+  node.handle = handle;
   return 0;
 }
 
@@ -86,7 +88,9 @@ void Graph::dropUnit(Node& node) {
   Registry::instance().removeUnit(node.handle);
   if (OutputUnit* output = node.unit->asOutput()) output->close();
   node.unit->uninitialize();
-  node.unit.reset();
+  std::shared_ptr<Unit> leaving;  // goes after the lock
+  std::lock_guard<std::mutex> lock(nodesMutex_);
+  leaving = std::move(node.unit);
   node.handle = 0;
 }
 
@@ -117,8 +121,9 @@ OSStatus Graph::newNode(const ComponentDescription* description, AUNode* outNode
       }
     }
   }
+  *outNode = node.id;
+  std::lock_guard<std::mutex> lock(nodesMutex_);
   nodes_.push_back(std::move(node));
-  *outNode = nodes_.back().id;
   return 0;
 }
 
@@ -160,6 +165,7 @@ OSStatus Graph::open() {
       return status;
     }
   }
+  std::lock_guard<std::mutex> lock(nodesMutex_);
   open_ = true;
   return 0;
 }
@@ -182,6 +188,7 @@ OSStatus Graph::initialize() {
 }
 
 OSStatus Graph::nodeInfo(AUNode id, ComponentDescription* outDescription, AudioUnit* outUnit) {
+  std::lock_guard<std::mutex> lock(nodesMutex_);
   Node* node = findNode(id);
   if (node == nullptr) {
     logLine("AUGraphGetNodeInfo: no node %d in this graph", id);
@@ -313,8 +320,12 @@ OSStatus Graph::removeNode(AUNode id) {
     logLine("AUGraphRemoveNode: no node %d in this graph", id);
     return kAudioErr_InvalidHandle;
   }
-  Node leaving = std::move(*found);
-  nodes_.erase(found);
+  Node leaving;
+  {
+    std::lock_guard<std::mutex> lock(nodesMutex_);
+    leaving = std::move(*found);
+    nodes_.erase(found);
+  }
   std::erase_if(connections_, [id](const Connection& c) { return c.source == id || c.destination == id; });
   // The device closes first if it is this node's; otherwise the running
   // graph stops rendering through the node before the node goes.
@@ -359,6 +370,7 @@ OSStatus Graph::renderOffline(uint32_t frames, float* interleavedStereo) {
 void Graph::close() {
   uninitialize();
   for (Node& node : nodes_) dropUnit(node);
+  std::lock_guard<std::mutex> lock(nodesMutex_);
   open_ = false;
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include "AudioToolbox.h"
@@ -22,7 +23,8 @@ class Graph {
   Graph(const Graph&) = delete;
   Graph& operator=(const Graph&) = delete;
 
-  // The graph calls, each as its AUGraph... namesake. Control thread.
+  // The graph calls, each as its AUGraph... namesake. Control thread, but
+  // for nodeInfo, which any thread may call.
   OSStatus newNode(const ComponentDescription* description, AUNode* outNode);
   OSStatus connect(AUNode source, uint32_t sourceOutput, AUNode destination, uint32_t destinationInput);
   OSStatus update(bool* outIsUpdated);
@@ -39,6 +41,10 @@ class Graph {
 
   // While set, start() opens no device; renderOffline() pulls the sound. Any thread.
   static void setOfflineRendering(bool offline);
+
+  // Stops, uninitialises and closes the graph; the destructor has nothing
+  // left to do after it. Control thread; waits for the output to close.
+  void close();
 
  private:
   struct Node {
@@ -61,14 +67,16 @@ class Graph {
   std::unique_ptr<RenderPlan> buildPlan();
   void publishPlan();
   void adoptSampleRate(double rate);
-  void close();
 
   // First, so it outlives the output device that calls into it.
   RenderEngine engine_;
+  // Written on the control thread only, and there under nodesMutex_, which
+  // nodeInfo takes to read them from any thread.
+  std::mutex nodesMutex_;
   std::vector<Node> nodes_;
   std::vector<Connection> connections_;
+  bool open_ = false;  // under nodesMutex_ too
   AUNode lastNode_ = 0;
-  bool open_ = false;
   bool initialized_ = false;
   bool running_ = false;
   bool offline_ = false;

@@ -14,7 +14,7 @@ Registry& Registry::instance() {
 Registry::~Registry() {
   // Graphs still open at exit are stopped here; their units unregister
   // themselves, so the lock is not held while they go.
-  std::unordered_map<uint32_t, std::unique_ptr<Graph>> remaining;
+  std::unordered_map<uint32_t, std::shared_ptr<Graph>> remaining;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     remaining.swap(graphs_);
@@ -29,24 +29,24 @@ uint32_t Registry::nextHandle() {
   return lastHandle_;
 }
 
-AUGraph Registry::addGraph(std::unique_ptr<Graph> graph) {
+AUGraph Registry::addGraph(std::shared_ptr<Graph> graph) {
   std::lock_guard<std::mutex> lock(mutex_);
   const uint32_t handle = nextHandle();
   graphs_.emplace(handle, std::move(graph));
   return handle;
 }
 
-Graph* Registry::graph(AUGraph handle) {
+std::shared_ptr<Graph> Registry::graph(AUGraph handle) {
   std::lock_guard<std::mutex> lock(mutex_);
   auto found = graphs_.find(handle);
-  return found == graphs_.end() ? nullptr : found->second.get();
+  return found == graphs_.end() ? nullptr : found->second;
 }
 
-std::unique_ptr<Graph> Registry::takeGraph(AUGraph handle) {
+std::shared_ptr<Graph> Registry::takeGraph(AUGraph handle) {
   std::lock_guard<std::mutex> lock(mutex_);
   auto found = graphs_.find(handle);
   if (found == graphs_.end()) return nullptr;
-  std::unique_ptr<Graph> graph = std::move(found->second);
+  std::shared_ptr<Graph> graph = std::move(found->second);
   graphs_.erase(found);
   return graph;
 }

@@ -19,10 +19,12 @@ class Registry {
   static Registry& instance();
   ~Registry();
 
-  // Graphs: control thread. The pointer stays valid until takeGraph.
-  AUGraph addGraph(std::unique_ptr<Graph> graph);
-  Graph* graph(AUGraph handle);
-  std::unique_ptr<Graph> takeGraph(AUGraph handle);
+  // Graphs: added and taken on the control thread, found from any thread.
+  // A graph found stays alive while the caller holds it, even if it is
+  // taken meanwhile.
+  AUGraph addGraph(std::shared_ptr<Graph> graph);
+  std::shared_ptr<Graph> graph(AUGraph handle);
+  std::shared_ptr<Graph> takeGraph(AUGraph handle);
 
   // Units: added and removed on the control thread, found from any thread.
   // A unit found stays alive while the caller holds it, even if its graph
@@ -37,7 +39,7 @@ class Registry {
 
   std::mutex mutex_;
   uint32_t lastHandle_ = 0;
-  std::unordered_map<uint32_t, std::unique_ptr<Graph>> graphs_;
+  std::unordered_map<uint32_t, std::shared_ptr<Graph>> graphs_;
   std::unordered_map<uint32_t, std::shared_ptr<Unit>> units_;
 };
 

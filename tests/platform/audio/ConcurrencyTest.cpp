@@ -88,6 +88,45 @@ TEST(Concurrency, DisposingARunningGraphWhileMidiArrives) {
   }
 }
 
+// The plug-in fetches the synthesizer afresh for every event, from the MIDI
+// input thread too: a node lookup racing the graph's removal finds the unit
+// or a clear status, never a freed graph.
+TEST(Concurrency, NodeLookupsFromAnotherThreadWhileTheGraphIsTornDown) {
+  ScopedEnvironment output("CHIMEWICK_AUDIO_OUTPUT", "null");
+  for (int round = 0; round < 20; ++round) {
+    ::testing::internal::CaptureStderr();
+    PlayerGraph player;
+    ASSERT_EQ(player.status, 0);
+    const AUGraph graph = player.graph;
+    const AUNode synthNode = player.synthNode;
+    std::atomic<int> found{0};
+    std::atomic<bool> refused{false};
+    std::thread midiInput([&] {
+      while (!refused.load()) {
+        AudioUnit unit = 0;
+        const OSStatus status = AUGraphGetNodeInfo(graph, synthNode, nullptr, nullptr, nullptr, &unit);
+        if (status != 0) {
+          EXPECT_EQ(status, kAudioErr_InvalidHandle);
+          refused = true;
+          break;
+        }
+        MusicDeviceMIDIEvent(unit, 0xB0, 7, 100, 0);
+        found.fetch_add(1);
+      }
+    });
+    while (found.load() < 20 + round) std::this_thread::yield();
+    // The plug-in's teardown order.
+    for (AUNode node : {player.synthNode, player.filterNode, player.outputNode})
+      EXPECT_EQ(AUGraphRemoveNode(graph, node), 0);
+    EXPECT_EQ(AUGraphStop(graph), 0);
+    EXPECT_EQ(AUGraphUninitialize(graph), 0);
+    EXPECT_EQ(DisposeAUGraph(graph), 0);
+    player.graph = 0;
+    midiInput.join();
+    ::testing::internal::GetCapturedStderr();
+  }
+}
+
 struct TappedEvent {
   AudioUnit unit;
   uint32_t status, data1, data2, offset;

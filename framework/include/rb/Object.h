@@ -16,6 +16,7 @@
 #include <any>
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <typeinfo>
@@ -45,14 +46,18 @@ public:
   // Binds handler under event name, replacing an earlier one. UI thread.
   template <class Sig>
   void SetHandler(std::string_view event, std::function<Sig> handler) {
-    handlers_.insert_or_assign(std::string(event), std::any(std::move(handler)));
+    handlers_.insert_or_assign(std::string(event),
+                               std::any(std::make_shared<const std::function<Sig>>(std::move(handler))));
   }
   void RemoveHandler(std::string_view event);
   bool HasHandler(std::string_view event) const;
 
   // Raises the event: calls its handler with args and returns its result, or
   // R{} when nothing is bound. The handler's signature must be R(Args...).
-  // Runs on the calling thread.
+  // The handler stays alive until it returns, even when it binds its event
+  // anew or drops the last reference to this object (a button whose Action
+  // closes its window). Runs on the calling thread; takes no lock and
+  // allocates nothing.
   template <class R = void, class... Args>
   R RaiseEvent(std::string_view event, Args... args) {
     const std::any* slot = FindHandler(event);
@@ -60,9 +65,10 @@ public:
       if constexpr (std::is_void_v<R>) return;
       else return R{};
     }
-    const auto* fn = std::any_cast<std::function<R(Args...)>>(slot);
-    if (fn == nullptr) ThrowHandlerMismatch(event);
-    return (*fn)(std::forward<Args>(args)...);
+    const auto* held = std::any_cast<std::shared_ptr<const std::function<R(Args...)>>>(slot);
+    if (held == nullptr) ThrowHandlerMismatch(event);
+    const std::shared_ptr<const std::function<R(Args...)>> handler = *held;
+    return (*handler)(std::forward<Args>(args)...);
   }
 
 protected:

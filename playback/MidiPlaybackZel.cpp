@@ -14,8 +14,18 @@ constexpr ComponentDescription kOutputDescription{kAudioUnitComponentType, kAudi
 constexpr int32_t kNoGraph = -1;
 constexpr std::size_t kInstrumentNameSize = 256;
 
+// Takes a graph down in the order TeardownGraph uses: the nodes that are not
+// 0 first, then stop, uninitialise and dispose. No status is looked at.
+void disposeGraph(AUGraph graph, AUNode synthNode, AUNode filterNode, AUNode outputNode) noexcept {
+  for (AUNode node : {synthNode, filterNode, outputNode})
+    if (node != 0) AUGraphRemoveNode(graph, node);
+  AUGraphStop(graph);
+  AUGraphUninitialize(graph);
+  DisposeAUGraph(graph);
+}
+
 // A graph under construction. A failed Init leaves nothing behind: what was
-// made so far is taken down again, in the order TeardownGraph uses.
+// made so far is taken down again.
 struct NewGraph {
   AUGraph graph = 0;
   AUNode synthNode = 0;
@@ -23,15 +33,8 @@ struct NewGraph {
   AUNode outputNode = 0;
 
   void dispose() noexcept {
-    if (graph == 0) return;
-    for (AUNode* node : {&synthNode, &filterNode, &outputNode}) {
-      if (*node != 0) AUGraphRemoveNode(graph, *node);
-      *node = 0;
-    }
-    AUGraphStop(graph);
-    AUGraphUninitialize(graph);
-    DisposeAUGraph(graph);
-    graph = 0;
+    if (graph != 0) disposeGraph(graph, synthNode, filterNode, outputNode);
+    *this = NewGraph{};
   }
 };
 
@@ -88,16 +91,13 @@ void TeardownGraph(void* object) noexcept {
   PlaybackInstanceData& data = InstanceDataOf(object);
   const AUGraph graph = loadGraph(data);
   if (graph == 0) return;
-  for (AUNode* node : {&data.synthNode, &data.filterNode, &data.outputNode}) {
-    const AUNode value = loadField(*node);
-    if (value != 0) {
-      AUGraphRemoveNode(graph, value);
-      storeField(*node, AUNode{0});
-    }
-  }
-  AUGraphStop(graph);
-  AUGraphUninitialize(graph);
-  DisposeAUGraph(graph);
+  // The node fields are cleared before their nodes go, so that a reader on
+  // another thread stops finding them first.
+  const AUNode synthNode = loadField(data.synthNode);
+  const AUNode filterNode = loadField(data.filterNode);
+  const AUNode outputNode = loadField(data.outputNode);
+  for (AUNode* field : {&data.synthNode, &data.filterNode, &data.outputNode}) storeField(*field, AUNode{0});
+  disposeGraph(graph, synthNode, filterNode, outputNode);
   storeGraph(data, 0);
 }
 

@@ -133,6 +133,46 @@ TEST_F(WindowLifeTest, StartUpFillsTheListSelectsTheDefaultBindsPresetsAndSpaces
   EXPECT_EQ(coretest::TheRecording().CallsOf("Init").size(), 1u);
 }
 
+// Every call the window's Open makes on the synthesizer, in order: the
+// player is started, the stored tuning and volume go out, the instruments are
+// collected (each name asked for by its ID) and only then is the default
+// instrument selected.
+TEST_F(WindowLifeTest, StartUpTalksToTheSynthesizerInItsOrder) {
+  WritePreferences(
+      "<Volume>90</Volume><Pitch>-3</Pitch><Transpose>-2</Transpose>"
+      "<DefaultInstrumentName>Organ 1</DefaultInstrumentName>");
+  rb::Ref<Window1> w = Start({{7, "Harp"}, {3, "Organ 1"}});
+  std::vector<std::string> calls;
+  for (const RecordedCall& c : coretest::TheRecording().Calls()) {
+    std::string call = c.member;
+    for (int32_t i = 0; i < c.argCount; ++i) call += (i == 0 ? " " : ",") + std::to_string(c.args[i]);
+    calls.push_back(call);
+  }
+  // The five events of one registered-parameter value (2 coarse, 1 fine).
+  auto tuning = [](int parameter, int value) {
+    return std::vector<std::string>{"SendMidiEvent 176,101,0,0",
+                                    "SendMidiEvent 176,100," + std::to_string(parameter) + ",0",
+                                    "SendMidiEvent 176,6," + std::to_string(value) + ",0",
+                                    "SendMidiEvent 176,101,127,0", "SendMidiEvent 176,100,127,0"};
+  };
+  std::vector<std::string> expected = {"Init"};
+  for (const auto& part : {tuning(2, 66), tuning(2, 66), tuning(1, 3)})
+    expected.insert(expected.end(), part.begin(), part.end());
+  const std::vector<std::string> rest = {
+      "SendMidiEvent 176,7,90,0",
+      "InstrumentCount",
+      "InstrumentID 0",
+      "InstrumentName 7",
+      "InstrumentID 1",
+      "InstrumentName 3",
+      "InstrumentIDOnChannel.Set 0,3",
+  };
+  expected.insert(expected.end(), rest.begin(), rest.end());
+  EXPECT_EQ(calls, expected);
+  EXPECT_TRUE(w->Preset(1)->Bold());
+  EXPECT_TRUE(messages_.empty());
+}
+
 TEST_F(WindowLifeTest, TheInstrumentListFollowsTheSynthesizersNames) {
   struct Case {
     const char* what;

@@ -3,10 +3,9 @@
 // class MidiPlaybackZel with the real plug-in's member declarations.
 #include <atomic>
 #include <chrono>
-#include <cstddef>
 #include <cstdint>
 
-#include "rb/PluginInterface.h"
+#include "PlaybackClassDeclaration.h"
 
 #define PROBE_EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -40,46 +39,23 @@ int32_t GetInstrumentIDOnChannel(void*, int32_t) { return 0; }
 void SetInstrumentIDOnChannel(void*, int32_t, int32_t) {}
 void Teardown(void*) {}
 
-PluginPropertyEntry gProperties[] = {
-    {nullptr, "Handle", "Integer", 6, -1, nullptr, offsetof(ProbeData, handle), {}},
-    {nullptr, "Lasterror", "Integer", 6, -1, nullptr, offsetof(ProbeData, lasterror), {}},
-};
-
-PluginMethodEntry gMethods[] = {
-    {reinterpret_cast<void*>(&Callback), nullptr, "Callback as integer", 4},
-    {reinterpret_cast<void*>(&Init), nullptr, "Init as boolean", 4},
-    {reinterpret_cast<void*>(&SendMidiEvent), nullptr,
-     "SendMidiEvent(Status as integer, Data1 as integer, Data2 as integer, OffsetSampleFrame as integer)", 4},
-    {reinterpret_cast<void*>(&InstrumentCount), nullptr, "InstrumentCount as integer", 4},
-    {reinterpret_cast<void*>(&InstrumentID), nullptr, "InstrumentID(index as integer) as integer", 4},
-    {reinterpret_cast<void*>(&InstrumentName), nullptr, "InstrumentName(index as integer) as string", 4},
-    {reinterpret_cast<void*>(&CPULoad), nullptr, "CPULoad as single", 4},
-    {reinterpret_cast<void*>(&GetInstrumentIDOnChannel), reinterpret_cast<void*>(&SetInstrumentIDOnChannel),
-     "InstrumentIDOnChannel(Channel as integer) as integer", 4},
-};
-
-PluginClassDefinition gProbeClass = [] {
-  PluginClassDefinition r{};
-  r.version = kPluginRecordVersion;
-  r.name = "MidiPlaybackZel";
-  r.dataSize = sizeof(ProbeData);
-  r.destructor = reinterpret_cast<void*>(&Teardown);
-  r.properties = gProperties;
-  r.propertyCount = 2;
-  r.methods = gMethods;
-  r.methodCount = sizeof gMethods / sizeof gMethods[0];
-  r.flags = 4;
-  return r;
-}();
+PlaybackClassDeclaration gProbeClass = PlaybackClassDeclaration::For<ProbeData>({
+    .callback = reinterpret_cast<void*>(&Callback),
+    .init = reinterpret_cast<void*>(&Init),
+    .sendMidiEvent = reinterpret_cast<void*>(&SendMidiEvent),
+    .instrumentCount = reinterpret_cast<void*>(&InstrumentCount),
+    .instrumentID = reinterpret_cast<void*>(&InstrumentID),
+    .instrumentName = reinterpret_cast<void*>(&InstrumentName),
+    .cpuLoad = reinterpret_cast<void*>(&CPULoad),
+    .getInstrumentIDOnChannel = reinterpret_cast<void*>(&GetInstrumentIDOnChannel),
+    .setInstrumentIDOnChannel = reinterpret_cast<void*>(&SetInstrumentIDOnChannel),
+    .constructor = nullptr,
+    .destructor = reinterpret_cast<void*>(&Teardown),
+});
 
 }  // namespace
 
-PROBE_EXPORT void REALPluginMain(HostResolver resolver) {
-  if (auto registerVersion = reinterpret_cast<RegisterPluginVersionFn>(resolver("RegisterPluginVersion")))
-    registerVersion(kPluginInterfaceVersion);
-  if (auto registerClass = reinterpret_cast<PluginRegisterClassFn>(resolver("PluginRegisterClass")))
-    registerClass(&gProbeClass);
-}
+PROBE_EXPORT void REALPluginMain(HostResolver resolver) { gProbeClass.Register(resolver); }
 
 // How many SendMidiEvent calls arrived, and the steady-clock time of the last
 // one in nanoseconds. Any thread.

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "PlaybackClassDeclaration.h"
 #include "RecordingPlaybackApi.h"
-#include "rb/PluginInterface.h"
 
 #define RECORDING_EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -47,10 +47,10 @@ Recorder& TheRecorder() {
 std::atomic<int32_t> gLiveObjects{0};
 HostResolver gResolver = nullptr;
 
-extern PluginClassDefinition gPlaybackClass;
+extern PlaybackClassDeclaration gPlaybackClass;
 
 PlaybackData& Data(void* object) {
-  return *reinterpret_cast<PlaybackData*>(static_cast<uint8_t*>(object) + gPlaybackClass.dataOffset);
+  return *reinterpret_cast<PlaybackData*>(static_cast<uint8_t*>(object) + gPlaybackClass.DataOffset());
 }
 
 void Record(void* object, const char* member, std::initializer_list<int32_t> args) {
@@ -167,47 +167,25 @@ void Teardown(void* object) {
 // through a constructor of our own.
 void Construct(void*) { gLiveObjects.fetch_add(1); }
 
-PluginPropertyEntry gProperties[] = {
-    {nullptr, "Handle", "Integer", 6, -1, nullptr, offsetof(PlaybackData, handle), {}},
-    {nullptr, "Lasterror", "Integer", 6, -1, nullptr, offsetof(PlaybackData, lasterror), {}},
-};
-
-PluginMethodEntry gMethods[] = {
-    {reinterpret_cast<void*>(&Callback), nullptr, "Callback as integer", 4},
-    {reinterpret_cast<void*>(&Init), nullptr, "Init as boolean", 4},
-    {reinterpret_cast<void*>(&SendMidiEvent), nullptr,
-     "SendMidiEvent(Status as integer, Data1 as integer, Data2 as integer, OffsetSampleFrame as integer)", 4},
-    {reinterpret_cast<void*>(&InstrumentCount), nullptr, "InstrumentCount as integer", 4},
-    {reinterpret_cast<void*>(&InstrumentID), nullptr, "InstrumentID(index as integer) as integer", 4},
-    {reinterpret_cast<void*>(&InstrumentName), nullptr, "InstrumentName(index as integer) as string", 4},
-    {reinterpret_cast<void*>(&CPULoad), nullptr, "CPULoad as single", 4},
-    {reinterpret_cast<void*>(&GetInstrumentIDOnChannel), reinterpret_cast<void*>(&SetInstrumentIDOnChannel),
-     "InstrumentIDOnChannel(Channel as integer) as integer", 4},
-};
-
-PluginClassDefinition gPlaybackClass = [] {
-  PluginClassDefinition r{};
-  r.version = kPluginRecordVersion;
-  r.name = "MidiPlaybackZel";
-  r.dataSize = sizeof(PlaybackData);
-  r.constructor = reinterpret_cast<void*>(&Construct);
-  r.destructor = reinterpret_cast<void*>(&Teardown);
-  r.properties = gProperties;
-  r.propertyCount = 2;
-  r.methods = gMethods;
-  r.methodCount = sizeof gMethods / sizeof gMethods[0];
-  r.flags = 4;
-  return r;
-}();
+PlaybackClassDeclaration gPlaybackClass = PlaybackClassDeclaration::For<PlaybackData>({
+    .callback = reinterpret_cast<void*>(&Callback),
+    .init = reinterpret_cast<void*>(&Init),
+    .sendMidiEvent = reinterpret_cast<void*>(&SendMidiEvent),
+    .instrumentCount = reinterpret_cast<void*>(&InstrumentCount),
+    .instrumentID = reinterpret_cast<void*>(&InstrumentID),
+    .instrumentName = reinterpret_cast<void*>(&InstrumentName),
+    .cpuLoad = reinterpret_cast<void*>(&CPULoad),
+    .getInstrumentIDOnChannel = reinterpret_cast<void*>(&GetInstrumentIDOnChannel),
+    .setInstrumentIDOnChannel = reinterpret_cast<void*>(&SetInstrumentIDOnChannel),
+    .constructor = reinterpret_cast<void*>(&Construct),
+    .destructor = reinterpret_cast<void*>(&Teardown),
+});
 
 }  // namespace
 
 RECORDING_EXPORT void REALPluginMain(HostResolver resolver) {
   gResolver = resolver;
-  if (auto registerVersion = reinterpret_cast<RegisterPluginVersionFn>(resolver("RegisterPluginVersion")))
-    registerVersion(kPluginInterfaceVersion);
-  if (auto registerClass = reinterpret_cast<PluginRegisterClassFn>(resolver("PluginRegisterClass")))
-    registerClass(&gPlaybackClass);
+  gPlaybackClass.Register(resolver);
 }
 
 RECORDING_EXPORT int32_t recording_call_count(void) {

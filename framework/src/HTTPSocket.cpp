@@ -3,6 +3,7 @@
 #include <curl/curl.h>
 
 #include <chrono>
+#include <iostream>
 #include <memory>
 #include <string>
 
@@ -94,6 +95,14 @@ HTTPSocket::HTTPSocket() {
 }
 
 void HTTPSocket::SetRequestHeader(const String& name, const String& value) {
+  // A line break (or a colon in the name) would let the text add headers of
+  // its own, or a whole second request: such a header is not kept.
+  constexpr std::string_view kLineBreaks("\r\n\0", 3);
+  const auto breaksLine = [&](std::string_view text) { return text.find_first_of(kLineBreaks) != text.npos; };
+  if (name.empty() || breaksLine(name) || breaksLine(value) || name.Bytes().find(':') != std::string::npos) {
+    std::cerr << "HTTPSocket: request header \"" << name.Bytes().substr(0, 64) << "\" not kept: not a header line\n";
+    return;
+  }
   for (auto& header : headers_) {
     if (header.first == name) {
       header.second = value;

@@ -123,6 +123,32 @@ TEST_F(HTTPSocketTest, SetRequestHeaderReplacesAHeaderOfTheSameName) {
   EXPECT_EQ(seen.headers.at("Accept-Language"), "de");
 }
 
+TEST_F(HTTPSocketTest, AHeaderThatWouldBreakTheRequestIsNotSent) {
+  LocalHttpServer server(LocalHttpServer::Full(200, ""));
+  if (!server.Started()) GTEST_SKIP() << "cannot listen on 127.0.0.1";
+  struct Case {
+    std::string name, value;
+  };
+  const Case cases[] = {
+      {"X-Note", "a\r\nX-Injected: yes"},
+      {"X-Note", "a\nX-Injected: yes"},
+      {"X-Injected: yes\r\nX-Note", "a"},
+      {"X-Injected", std::string("yes\0", 4)},
+      {"X-Injected:", "yes"},
+      {"", "yes"},
+  };
+  auto socket = rb::New<rb::HTTPSocket>();
+  testing::internal::CaptureStderr();
+  for (const auto& c : cases) socket->SetRequestHeader(rb::String(c.name), rb::String(c.value));
+  const std::string messages = testing::internal::GetCapturedStderr();
+  socket->Get(server.Url("/"), 3);
+  const std::string request = server.LastRequest();
+  EXPECT_EQ(request.find("Injected"), std::string::npos) << request;
+  EXPECT_EQ(request.find("X-Note"), std::string::npos) << request;
+  EXPECT_NE(request.find("\r\nAccept: */*\r\n"), std::string::npos) << request;
+  EXPECT_NE(messages.find("not kept"), std::string::npos) << messages;
+}
+
 TEST_F(HTTPSocketTest, NothingListeningGivesStatusZeroAndNoBody) {
   auto socket = rb::New<rb::HTTPSocket>();
   const auto url = "http://127.0.0.1:" + std::to_string(LocalHttpServer::UnusedPort()) + "/v.txt";

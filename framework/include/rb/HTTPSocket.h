@@ -15,6 +15,9 @@ public:
   std::string ClassName() const override { return "HTTPSocket"; }
 
   int DefaultPort = 80;
+  // Sets (or replaces, by name in any letter case) a header of the requests
+  // that follow. A name that is empty or holds a colon, or a name or value
+  // holding a CR, LF or NUL, is not kept (said on standard error).
   void SetRequestHeader(const String& name, const String& value);
 
   // Sends an HTTP/1.0 GET for the address (http://host[:port]/path) with

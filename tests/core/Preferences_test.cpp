@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "CoreTestFixture.h"
+#include "rb/RegEx.h"
 #include "rb/Text.h"
 
 namespace coretest {
@@ -441,6 +442,36 @@ TEST_F(PreferencesTest, ManyUnclosedTagsAreReadInOnePass) {
   w->ReadPreferences();
   EXPECT_EQ(w->TransposeSlider()->Value(), 2);
   EXPECT_EQ(w->Volume.load(), 9);
+}
+
+// The lookup skips what lies after the last closing tag of its key; that
+// must never change what it finds. Compared here with the plain search over
+// the whole text, on texts made of tag pieces in any letter case.
+TEST_F(PreferencesTest, LookupFindsWhatASearchOfTheWholeTextFinds) {
+  const std::vector<std::string> pieces = {
+      "<Pitch>",   "</Pitch>", "<pitch>", "</PITCH>", "</Pitc", "h>", "<",       "/",      ">",
+      "</Volume>", "<Volume>", "7",       "-3",       "\n",     "x",  "</Pitch", "<Pitch", "</pItCh>",
+  };
+  rb::Ref<Window1> w = MakeWindowBeforeOpen();
+  std::mt19937 random(20261208);
+  for (int round = 0; round < 3000; ++round) {
+    std::string text;
+    for (size_t n = random() % 12; n > 0; --n) text += pieces[random() % pieces.size()];
+    for (const char* key : {"Pitch", "Volume"}) {
+      rb::Ref<rb::RegEx> whole = rb::New<rb::RegEx>();
+      whole->Options.CaseSensitive = false;
+      whole->Options.DotMatchAll = true;
+      whole->Options.Greedy = false;
+      whole->SearchPattern = std::string("<") + key + ">(.*)</" + key + ">";
+      rb::Ref<rb::RegExMatch> expected = whole->Search(text);
+      const rb::Variant found = w->IniGet(key, text);
+      ASSERT_EQ(found.IsNil(), !expected) << key << " in " << text;
+      if (expected) {
+        ASSERT_EQ(found.StringValue().Bytes(), expected->SubExpressionString(1).Bytes())
+            << key << " in " << text;
+      }
+    }
+  }
 }
 
 }  // namespace

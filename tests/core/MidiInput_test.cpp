@@ -21,6 +21,31 @@ namespace {
 using Events = std::vector<std::vector<int32_t>>;
 using Clock = std::chrono::steady_clock;
 
+// A thread that sends from a source as fast as it can, the i-th message
+// made by message(i), until stopped, until the source refuses, or until it
+// goes: joined on every way out of a test, a failed assertion included.
+class BusySender {
+ public:
+  template <class MessageFn>
+  BusySender(int32_t source, MessageFn message)
+      : thread_([this, source, message] {
+          for (uint32_t i = 0; !stop_.load(); ++i)
+            if (!VirtualMidi::Send(source, message(i))) break;
+        }) {}
+  ~BusySender() { Stop(); }
+  BusySender(const BusySender&) = delete;
+  BusySender& operator=(const BusySender&) = delete;
+
+  void Stop() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+  }
+
+ private:
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
 class MidiInputTest : public coretest::CoreTest {
  protected:
   void SetUp() override {
@@ -204,16 +229,12 @@ std::set<std::pair<int32_t, int32_t>> NotesLeftDown(const Events& events) {
 TEST_F(MidiInputTest, ASourceRemovedWhileItSendsLeavesNoNoteHangingAndPlayGoesOn) {
   const int32_t source = VirtualMidi::AddSource("Unplugged keyboard");
   rb::Ref<Window1> w = OpenInput();
-  std::atomic<bool> stop{false};
-  std::thread sender([&] {
-    for (uint8_t note = 0; !stop.load(); note = uint8_t((note + 1) % 100)) {
-      if (!VirtualMidi::Send(source, {0x90, uint8_t(0x10 + note), 0x40})) break;
-    }
+  BusySender sender(source, [](uint32_t i) {
+    return std::vector<uint8_t>{0x90, uint8_t(0x10 + i % 100), 0x40};
   });
   ASSERT_TRUE(WaitFor([] { return SentCount() > 100; }));
   VirtualMidi::RemoveSource(source);
-  stop = true;
-  sender.join();
+  sender.Stop();
   ASSERT_TRUE(WaitFor([&] { return Label(w) == " No keyboard found"; }));
   // The input thread may still be working through the flood; the note-offs
   // come after the last note it delivers.
@@ -249,32 +270,23 @@ TEST_F(MidiInputTest, AnUnpluggedKeyboardLeavesNoNoteSounding) {
 TEST_F(MidiInputTest, NoReadArrivesAfterThePortIsReleased) {
   const int32_t source = VirtualMidi::AddSource("Busy keyboard");
   rb::Ref<Window1> w = OpenInput();
-  std::atomic<bool> stop{false};
-  std::thread sender([&] {
-    while (!stop.load()) VirtualMidi::Send(source, {0x90, 0x3C, 0x40});
-  });
+  BusySender sender(source, [](uint32_t) { return std::vector<uint8_t>{0x90, 0x3C, 0x40}; });
   ASSERT_TRUE(WaitFor([] { return SentCount() > 100; }));
   w->port = nullptr;  // the window's only reference: stops and joins the input thread
   const size_t atRelease = SentCount();
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
   rb::ProcessEvents(10);
   EXPECT_EQ(SentCount(), atRelease);
-  stop = true;
-  sender.join();
 }
 
 TEST_F(MidiInputTest, ReleasingTheWindowWhileMidiArrivesStopsInputBeforeThePlayerGoes) {
   const int32_t source = VirtualMidi::AddSource("Busy keyboard");
   rb::Ref<Window1> w = OpenInput();
-  std::atomic<bool> stop{false};
-  std::thread sender([&] {
-    while (!stop.load()) VirtualMidi::Send(source, {0x90, 0x3C, 0x40});
-  });
+  BusySender sender(source, [](uint32_t) { return std::vector<uint8_t>{0x90, 0x3C, 0x40}; });
   ASSERT_TRUE(WaitFor([] { return SentCount() > 100; }));
   Forget(w);
   CloseQuietly(w);  // drops the last reference: the window is released here
-  stop = true;
-  sender.join();
+  sender.Stop();
   // The player's destructor is the last call: nothing was sent to it after.
   const std::vector<RecordedCall> calls = coretest::TheRecording().Calls();
   ASSERT_FALSE(calls.empty());

@@ -121,8 +121,15 @@ bool LoadPlugin(const std::string& path) {
   // records stay in use.
   LibraryHandle pinned(dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE));
   if (pinned) library = std::move(pinned);
-  reinterpret_cast<REALPluginMainFn>(entry)(&plugin_host::ResolveHostFunction);
+  // Whatever it registered stays in use, so the library stays loaded even
+  // when its entry fails.
   LoadedLibraries().push_back(std::move(library));
+  try {
+    reinterpret_cast<REALPluginMainFn>(entry)(&plugin_host::ResolveHostFunction);
+  } catch (...) {
+    Skip(path, "REALPluginMain raised an exception");
+    return false;
+  }
   return true;
 }
 

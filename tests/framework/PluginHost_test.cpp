@@ -295,6 +295,7 @@ TEST_F(PluginHostTest, FilesThatAreNoPluginsAreSkippedWithAMessage) {
     const char* message;
   };
   const Case cases[] = {{"test_plugin_no_entry.so", "no REALPluginMain"},
+                        {"test_plugin_throws.so", "raised an exception"},
                         {"not_a_library.so", "not a shared library"},
                         {"no_such_file.so", "cannot read"}};
   for (const Case& c : cases) {
@@ -314,6 +315,7 @@ TEST_F(PluginHostTest, LoadingTheFolderStartsOnlyThePlugins) {
   EXPECT_EQ(started, 2) << messages;  // the counter and the bad-record plug-in
   EXPECT_NE(rb::FindPluginClass("CounterZel"), nullptr);
   EXPECT_NE(messages.find("test_plugin_no_entry.so"), std::string::npos) << messages;
+  EXPECT_NE(messages.find("test_plugin_throws.so"), std::string::npos) << messages;
   EXPECT_NE(messages.find("not_a_library.so"), std::string::npos) << messages;
 
   testing::internal::CaptureStderr();

@@ -14,8 +14,9 @@ namespace rb {
 
 // Loads every shared library in folder and calls its REALPluginMain with the
 // host's resolver, in file-name order. Only files named like libraries
-// (name.so, name.so.N) are tried; a file that is not a library, or a library without
-// REALPluginMain, is skipped with a message on standard error. Returns the
+// (name.so, name.so.N) are tried; a file that is not a library, a library without
+// REALPluginMain, or one whose REALPluginMain raises an exception, is skipped
+// with a message on standard error. Returns the
 // number of plug-ins started. Main thread, before any member call.
 int LoadPlugins(const std::string& folder);
 // The plugins/ folder beside the executable. Any thread.

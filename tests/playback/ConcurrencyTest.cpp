@@ -6,7 +6,7 @@
 #include <atomic>
 #include <thread>
 
-#include "TestHost.h"
+#include "BundleTest.h"
 
 namespace {
 
@@ -49,8 +49,6 @@ TEST_P(Concurrency, MidiInputThreadAndUiThreadShareAnObjectWithoutLocks) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Audio, Concurrency, testing::Values(AudioKind::Fake, AudioKind::Real),
-                         [](const auto& info) {
-                           return info.param == AudioKind::Fake ? "FakeAudio" : "RealAudio";
-                         });
+                         AudioKindName);
 
 }  // namespace

@@ -10,25 +10,11 @@
 #include <fstream>
 #include <functional>
 
-#include "TestHost.h"
+#include "BundleTest.h"
 
 namespace {
 
-std::string kindName(const testing::TestParamInfo<AudioKind>& info) {
-  return info.param == AudioKind::Fake ? "FakeAudio" : "RealAudio";
-}
-
-class Members : public testing::TestWithParam<AudioKind> {
- protected:
-  void SetUp() override {
-    shared_ = GetSharedBundle(GetParam());
-    if (shared_ == nullptr) GTEST_SKIP() << "the audio layer's library is not built yet";
-    if (shared_->seams.fake != nullptr) shared_->seams.fake->reset();
-  }
-  TestHost& host() { return *shared_->host; }
-  const AudioSeams& seams() { return shared_->seams; }
-  SharedBundle* shared_ = nullptr;
-};
+class Members : public BundleTest {};
 
 struct NoGraphCase {
   const char* member;
@@ -167,7 +153,7 @@ TEST_P(Members, CPULoadIsReportedWithLasterrorZero) {
   EXPECT_GE(load, 0.0f);
 }
 
-INSTANTIATE_TEST_SUITE_P(Audio, Members, testing::Values(AudioKind::Fake, AudioKind::Real), kindName);
+INSTANTIATE_TEST_SUITE_P(Audio, Members, testing::Values(AudioKind::Fake, AudioKind::Real), AudioKindName);
 
 // ---- Over the fake: the exact calls and every failing step ----------------
 
@@ -332,7 +318,7 @@ TEST_P(FakeMembers, SendMidiEventPassesTheFourIntegersUnchecked) {
   EXPECT_EQ(object.lasterror(), 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Audio, FakeMembers, testing::Values(AudioKind::Fake), kindName);
+INSTANTIATE_TEST_SUITE_P(Audio, FakeMembers, testing::Values(AudioKind::Fake), AudioKindName);
 
 // ---- Over the real audio layer --------------------------------------------
 
@@ -383,6 +369,6 @@ TEST_P(RealMembers, AMissingOrBrokenSoundFontFailsInitAndLaterMembersFail) {
   std::filesystem::remove_all(dir);
 }
 
-INSTANTIATE_TEST_SUITE_P(Audio, RealMembers, testing::Values(AudioKind::Real), kindName);
+INSTANTIATE_TEST_SUITE_P(Audio, RealMembers, testing::Values(AudioKind::Real), AudioKindName);
 
 }  // namespace

@@ -4,7 +4,7 @@
 // model of the reader.
 #include <gtest/gtest.h>
 
-#include "TestHost.h"
+#include "BundleTest.h"
 
 namespace {
 
@@ -49,19 +49,7 @@ const ReaderCase kReaderCases[] = {
      {{0x90, 0, 0, 0}, {0x90, 0x3C, 0x64, 0}, {0xE1, 0x00, 0x40, 0}}},
 };
 
-std::string kindName(AudioKind kind) { return kind == AudioKind::Fake ? "FakeAudio" : "RealAudio"; }
-
-class Reader : public testing::TestWithParam<AudioKind> {
- protected:
-  void SetUp() override {
-    shared_ = GetSharedBundle(GetParam());
-    if (shared_ == nullptr) GTEST_SKIP() << "the audio layer's library is not built yet";
-    if (shared_->seams.fake != nullptr) shared_->seams.fake->reset();
-  }
-  TestHost& host() { return *shared_->host; }
-  const AudioSeams& seams() { return shared_->seams; }
-  SharedBundle* shared_ = nullptr;
-};
+class Reader : public BundleTest {};
 
 TEST_P(Reader, CutsPacketListsIntoMessagesAtStatusBytes) {
   PlaybackObject object(host());
@@ -165,8 +153,7 @@ TEST_P(Reader, CallbackGivesTheFullAddressAndChangesNothing) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Audio, Reader, testing::Values(AudioKind::Fake, AudioKind::Real),
-                         [](const auto& info) { return kindName(info.param); });
+INSTANTIATE_TEST_SUITE_P(Audio, Reader, testing::Values(AudioKind::Fake, AudioKind::Real), AudioKindName);
 
 // ---- Seeded fuzz loop ----------------------------------------------------
 

@@ -58,8 +58,9 @@ BENCHMARK(SendMidiEvent);
 SendMidiEventFn boundSendMidiEvent(Loaded& loaded) {
   return reinterpret_cast<SendMidiEventFn>(
       loaded.host
-          ->method("SendMidiEvent(Status as integer, Data1 as integer, Data2 as integer, OffsetSampleFrame as "
-                   "integer)")
+          ->method(
+              "SendMidiEvent(Status as integer, Data1 as integer, Data2 as integer, OffsetSampleFrame as "
+              "integer)")
           ->function);
 }
 
@@ -75,8 +76,8 @@ void SendMidiEventIgnoredByTheUnit(benchmark::State& state) {
   }
   const SendMidiEventFn send = boundSendMidiEvent(loaded);
   for (auto _ : state) send(object.pointer(), 0xFE, 0, 0, 0);
-  state.counters["ns_per_call"] =
-      benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+  state.counters["ns_per_call"] = benchmark::Counter(
+      double(state.iterations()), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 BENCHMARK(SendMidiEventIgnoredByTheUnit);
 
@@ -100,8 +101,8 @@ void SendMidiEventFewVoicesSounding(benchmark::State& state) {
     std::this_thread::sleep_for(std::chrono::milliseconds(12));
     state.ResumeTiming();
   }
-  state.counters["ns_per_call"] = benchmark::Counter(double(state.iterations()) * 16,
-                                                     benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+  state.counters["ns_per_call"] = benchmark::Counter(
+      double(state.iterations()) * 16, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 BENCHMARK(SendMidiEventFewVoicesSounding)->Iterations(200);
 

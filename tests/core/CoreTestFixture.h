@@ -14,10 +14,14 @@
 #include <utility>
 #include <vector>
 
+#include "DebugMessage.h"
+#include "MyMidiClientZel.h"
+#include "MyMidiPort.h"
 #include "PlaybackEntrypoints.h"
 #include "ProjectPictures.h"
 #include "RecordingPlaybackApi.h"
 #include "Resources.h"
+#include "VirtualMidi.h"
 #include "Window1.h"
 #include "rb/Dialogs.h"
 #include "rb/Files.h"
@@ -228,6 +232,26 @@ class CoreTest : public ::testing::Test {
   std::vector<std::string> urls_;
   std::string configFolder_;
   std::vector<rb::Ref<Window1>> windows_;
+};
+
+// For tests with MIDI input: traces off, and the virtual MIDI service empty
+// and delivering on its own input thread, as in the program. Afterwards the
+// refusal seams and the service setting are put back and every source goes.
+class MidiCoreTest : public CoreTest {
+ protected:
+  void SetUp() override {
+    CoreTest::SetUp();
+    DebugMessageEnableZel(false);
+    VirtualMidi::RemoveAllSources();
+    VirtualMidi::SetSynchronousDelivery(false);
+  }
+  void TearDown() override {
+    MyMidiClientZel::SetRefuseNewForTesting(false);
+    MyMidiPort::SetRefuseNewForTesting(false);
+    setenv("CHIMEWICK_MIDI", "virtual", 1);
+    CoreTest::TearDown();
+    VirtualMidi::RemoveAllSources();
+  }
 };
 
 }  // namespace coretest

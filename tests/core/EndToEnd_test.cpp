@@ -154,13 +154,10 @@ Heard Listen(const Sound& sound, double noteFrequency) {
 
 double NoteFrequency(int note) { return 440.0 * std::pow(2.0, (note - 69) / 12.0); }
 
-class EndToEndTest : public coretest::CoreTest {
+class EndToEndTest : public coretest::MidiCoreTest {
  protected:
   void SetUp() override {
-    CoreTest::SetUp();
-    DebugMessageEnableZel(false);
-    VirtualMidi::RemoveAllSources();
-    VirtualMidi::SetSynchronousDelivery(false);
+    MidiCoreTest::SetUp();
     const std::string plugin = CHIMEWICK_REAL_PLUGIN;
     if (plugin.empty() || !std::filesystem::exists(plugin))
       GTEST_SKIP() << "skipped: the playback plug-in (PlaybackPlugin.so) is not built";
@@ -182,9 +179,7 @@ class EndToEndTest : public coretest::CoreTest {
       _InitPluginEntrypoints();
     }
     setenv("CHIMEWICK_AUDIO_OUTPUT", "null", 1);
-    setenv("CHIMEWICK_MIDI", "virtual", 1);
-    CoreTest::TearDown();
-    VirtualMidi::RemoveAllSources();
+    MidiCoreTest::TearDown();
   }
 
   rb::Ref<Window1> Start() {

@@ -46,21 +46,8 @@ class BusySender {
   std::thread thread_;
 };
 
-class MidiInputTest : public coretest::CoreTest {
+class MidiInputTest : public coretest::MidiCoreTest {
  protected:
-  void SetUp() override {
-    CoreTest::SetUp();
-    DebugMessageEnableZel(false);
-    VirtualMidi::RemoveAllSources();
-    VirtualMidi::SetSynchronousDelivery(false);
-  }
-  void TearDown() override {
-    MyMidiPort::SetRefuseNewForTesting(false);
-    CoreTest::TearDown();
-    VirtualMidi::RemoveAllSources();
-    setenv("CHIMEWICK_MIDI", "virtual", 1);
-  }
-
   // A built window with a started player whose MIDI input is opened as its
   // Open handler would: a new client, then openMidiClient.
   rb::Ref<Window1> OpenInput() {

@@ -64,20 +64,8 @@ class WriteCounter {
   int count_ = 0;
 };
 
-class WindowLifeTest : public coretest::CoreTest {
+class WindowLifeTest : public coretest::MidiCoreTest {
  protected:
-  void SetUp() override {
-    CoreTest::SetUp();
-    DebugMessageEnableZel(false);
-    VirtualMidi::RemoveAllSources();
-    VirtualMidi::SetSynchronousDelivery(false);
-  }
-  void TearDown() override {
-    MyMidiClientZel::SetRefuseNewForTesting(false);
-    CoreTest::TearDown();
-    VirtualMidi::RemoveAllSources();
-  }
-
   // The window as the start-up sequence makes it: through the accessor, which
   // raises Open.
   rb::Ref<Window1> Start(const Instruments& instruments) {

@@ -24,6 +24,17 @@ extern "C" void OnTerminationSignal(int) {
   errno = savedErrno;
 }
 
+// Each handler serves one signal and then gives way to the default action,
+// so a second request (a quit that hangs, or one after the event loop has
+// ended) ends the process as the signal normally would.
+void InstallTerminationHandlers() {
+  struct sigaction action = {};
+  action.sa_handler = OnTerminationSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART | SA_RESETHAND;
+  for (int signal : {SIGTERM, SIGINT, SIGHUP}) sigaction(signal, &action, nullptr);
+}
+
 }  // namespace
 
 void QuitOnTerminationSignals() {
@@ -39,12 +50,10 @@ void QuitOnTerminationSignals() {
     while (::read(signalPipe[0], bytes, sizeof bytes) > 0) {
     }
     if (!IsQuitting()) Quit(0);
+    // A window refused to close: the program goes on and may be asked again.
+    if (!IsQuitting()) InstallTerminationHandlers();
   });
-  struct sigaction action = {};
-  action.sa_handler = OnTerminationSignal;
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESTART;
-  for (int signal : {SIGTERM, SIGINT, SIGHUP}) sigaction(signal, &action, nullptr);
+  InstallTerminationHandlers();
 }
 
 }  // namespace rb

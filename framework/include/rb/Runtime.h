@@ -42,7 +42,8 @@ namespace rb {
 
 // Makes SIGTERM, SIGINT and SIGHUP (a logout, a service manager, Ctrl+C in
 // a terminal) end the program as Quit does, so windows close and save
-// rather than the process dying. Main thread, after RuntimeInit.
+// rather than the process dying. The same signal a second time ends the
+// process at once. Main thread, after RuntimeInit.
 void QuitOnTerminationSignals();
 
 }  // namespace rb

@@ -9,10 +9,10 @@
 //           connected source goes away, one last Read for it carries a
 //           note-off for every note it left down and sustain off for every
 //           channel whose pedal it left down.
-// Releasing the port stops its delivery and waits for a Read in progress:
-// after release there is no Read. A handler must therefore not release its
-// own port, and a subclass's handler must not need members that the
-// subclass's destructor has already destroyed.
+// Releasing the port stops its delivery and waits for a Read in progress
+// before any destructor runs: after release there is no Read, and a Read
+// never meets a subclass being destroyed. A handler must therefore not
+// release its own port.
 #pragma once
 
 #include <memory>
@@ -38,6 +38,12 @@ class MidiPortZel : public MidiObjectZel {
   void ConnectSource(rb::Ref<MidiEndpointZel> source);
 
   std::string ClassName() const override { return "MidiPortZel"; }
+
+ protected:
+  // Stops delivery (waiting for a Read in progress), then frees the object.
+  // The thread that drops the last reference, never the port's own input
+  // thread.
+  void Destroy() const noexcept override;
 
  private:
   friend class MidiClientZel;

@@ -67,8 +67,15 @@ struct MidiPortZel::Delivery final : chimewick::midi::InputReceiver {
 MidiPortZel::MidiPortZel() : delivery_(std::make_unique<Delivery>(*this)) {}
 
 MidiPortZel::~MidiPortZel() {
-  // Stops the input thread first: no Read after this.
+  // Destroy has stopped the input thread already; this covers a port that
+  // goes some other way.
   port_.reset();
+}
+
+void MidiPortZel::Destroy() const noexcept {
+  // Before the subclass's destructor, whose members a Read may still use.
+  const_cast<MidiPortZel*>(this)->port_.reset();
+  MidiObjectZel::Destroy();
 }
 
 chimewick::midi::InputReceiver& MidiPortZel::delivery() noexcept { return *delivery_; }

@@ -188,6 +188,50 @@ TEST_P(VirtualService, NoReadAfterThePortIsReleased) {
   EXPECT_EQ(log->count(), atRelease);
 }
 
+// A port whose Read handler uses the subclass's own members, as a program's
+// port may; what the test watches lives outside it.
+struct ReleaseWatch {
+  std::atomic<bool> readStarted{false};
+  std::atomic<bool> subclassDestroyed{false};
+  std::atomic<int> readsFinishedAfterDestruction{0};
+};
+
+class MemberUsingPort : public MidiPortZel {
+ public:
+  explicit MemberUsingPort(std::shared_ptr<ReleaseWatch> watch) : watch_(watch) {
+    SetHandler<void(rb::Ref<MidiEndpointZel>, rb::Ref<MidiPacketListZel>)>(
+        "Read", [this, watch](rb::Ref<MidiEndpointZel>, rb::Ref<MidiPacketListZel> packets) {
+          watch->readStarted = true;
+          std::this_thread::sleep_for(30ms);
+          packetsSeen_ += packets->Count();
+          if (watch->subclassDestroyed) watch->readsFinishedAfterDestruction.fetch_add(1);
+        });
+  }
+  ~MemberUsingPort() override { watch_->subclassDestroyed = true; }
+
+ private:
+  std::shared_ptr<ReleaseWatch> watch_;
+  int packetsSeen_ = 0;
+};
+
+TEST_P(VirtualService, APortReleasedDuringARead) {
+  const int32_t keys = VirtualMidi::AddSource("Keys");
+  open();
+  auto watch = std::make_shared<ReleaseWatch>();
+  rb::Ref<MemberUsingPort> busy = rb::New<MemberUsingPort>(watch);
+  client->CreateInputPort(NewCFStringZel("BusyPort"), busy);
+  ASSERT_EQ(client->Lasterror(), 0);
+  busy->ConnectSource(client->GetSource(0));
+  std::thread sender([&] { VirtualMidi::Send(keys, {0x90, 60, 1}); });
+  const auto giveUp = std::chrono::steady_clock::now() + 2s;
+  while (!watch->readStarted && std::chrono::steady_clock::now() < giveUp) std::this_thread::yield();
+  ASSERT_TRUE(watch->readStarted);
+  busy = nullptr;  // the last reference, while the Read runs
+  sender.join();
+  EXPECT_TRUE(watch->subclassDestroyed);
+  EXPECT_EQ(watch->readsFinishedAfterDestruction, 0) << "the Read ran on in a destroyed subclass";
+}
+
 TEST_P(VirtualService, ClientReleasedWhileReadInFlight) {
   const int32_t keys = VirtualMidi::AddSource("Keys");
   open();

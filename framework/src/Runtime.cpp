@@ -37,6 +37,11 @@ class RbApplication : public QApplication {
       case QEvent::ApplicationDeactivate:
         ForgetAllKeys();  // key releases go elsewhere while inactive
         break;
+      case QEvent::ApplicationStateChange:
+        // Hidden or suspended may follow Active with no Deactivate between.
+        if (static_cast<const QApplicationStateChangeEvent&>(*event).applicationState() != Qt::ApplicationActive)
+          ForgetAllKeys();
+        break;
       default:
         break;
     }

@@ -1,7 +1,9 @@
 // Keyboard state by the original platform's virtual key codes, tracked from
 // the key events that pass through the application.
+#include <QApplication>
 #include <QKeyEvent>
 #include <QWidget>
+#include <functional>
 
 #include "GuiTestSupport.h"
 
@@ -76,6 +78,43 @@ TEST_F(KeyboardTest, TestSeamsOverrideAndResetRestores) {
   rb::Keyboard::ResetForTesting();
   EXPECT_FALSE(rb::Keyboard::AsyncKeyDown(126));
   EXPECT_FALSE(rb::Keyboard::AsyncShiftKey());
+}
+
+TEST_F(KeyboardTest, KeysHeldWhenTheApplicationLosesTheKeyboardAreLetGo) {
+  // The release goes to another program: no key may stay down for ever.
+  struct Case {
+    const char* what;
+    std::function<void()> send;
+    bool forgets;
+  };
+  const auto stateChange = [](Qt::ApplicationState state) {
+    return [state] {
+      QApplicationStateChangeEvent event(state);
+      QCoreApplication::sendEvent(qApp, &event);
+    };
+  };
+  const Case cases[] = {
+      {"deactivated",
+       [] {
+         QEvent event(QEvent::ApplicationDeactivate);
+         QCoreApplication::sendEvent(qApp, &event);
+       },
+       true},
+      {"inactive", stateChange(Qt::ApplicationInactive), true},
+      {"hidden", stateChange(Qt::ApplicationHidden), true},
+      {"suspended", stateChange(Qt::ApplicationSuspended), true},
+      {"active again", stateChange(Qt::ApplicationActive), false},
+  };
+  for (const Case& c : cases) {
+    Send(QEvent::KeyPress, Qt::Key_Shift, Qt::ShiftModifier, 50, "");
+    Send(QEvent::KeyPress, Qt::Key_Exclam, Qt::ShiftModifier, 10, "!");
+    Send(QEvent::KeyPress, Qt::Key_Up, Qt::ShiftModifier, 111, "");
+    c.send();
+    EXPECT_EQ(rb::Keyboard::AsyncKeyDown(18), !c.forgets) << c.what;
+    EXPECT_EQ(rb::Keyboard::AsyncKeyDown(126), !c.forgets) << c.what;
+    EXPECT_EQ(rb::Keyboard::AsyncShiftKey(), !c.forgets) << c.what;
+    rb::Keyboard::ResetForTesting();
+  }
 }
 
 }  // namespace

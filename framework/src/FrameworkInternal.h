@@ -51,6 +51,7 @@ QWidget* ContentWidgetOf(const Window& window);
 // Window bookkeeping kept by ImplicitWindows.cpp.
 void RegisterOpenWindow(Window* window);
 void UnregisterWindow(Window* window);
+// The window whose widget this is (or holds it); null for one nobody holds.
 Window* WindowOfWidget(const QObject* object);
 // Re-reads which menu items can be chosen (some open window handles them).
 void RefreshMenuEnabling();

@@ -66,7 +66,12 @@ void UnregisterWindow(Window* window) {
 Window* WindowOfWidget(const QObject* object) {
   for (; object != nullptr; object = object->parent()) {
     const QVariant v = object->property("rbWindow");
-    if (v.isValid()) return static_cast<Window*>(v.value<void*>());
+    if (v.isValid()) {
+      // Callers hold what they find: a window nobody holds yet (still being
+      // made) would be freed by that.
+      auto* window = static_cast<Window*>(v.value<void*>());
+      return window != nullptr && window->RefCount() > 0 ? window : nullptr;
+    }
     // A pop-up of its own (an open menu, a list's drop-down) keeps its keys.
     if (object->isWidgetType() && static_cast<const QWidget*>(object)->isWindow()) return nullptr;
   }

@@ -12,6 +12,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QWheelEvent>
+#include <functional>
 
 #include "GuiTestSupport.h"
 #include "rb/Controls.h"
@@ -276,6 +277,48 @@ TEST_F(WindowTest, ScreenshotIsWrittenOffscreen) {
   ASSERT_FALSE(shot.isNull());
   EXPECT_EQ(shot.size(), QSize(120, 80));
   EXPECT_EQ(shot.pixelColor(shot.width() / 2, shot.height() - 2), QColor(0, 0, 0));
+}
+
+// A window class whose constructor lets Qt deliver events to its widget
+// (a nested loop, a message box) while nobody holds the window yet.
+class EventsInConstructorWindow : public rb::Window {
+ public:
+  explicit EventsInConstructorWindow(const std::function<void(QWidget*)>& deliver) {
+    ++liveWindows;
+    SetHandler<bool(rb::String)>("KeyDown", [](rb::String) { return true; });
+    deliver(Widget());
+  }
+  ~EventsInConstructorWindow() override { --liveWindows; }
+};
+
+TEST_F(WindowTest, EventsReachingAWindowStillBeingMadeLeaveItAlone) {
+  struct Case {
+    const char* what;
+    std::function<void(QWidget*)> deliver;
+  };
+  const Case cases[] = {
+      {"a key",
+       [](QWidget* top) {
+         QKeyEvent key(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, "a");
+         QCoreApplication::sendEvent(top, &key);
+       }},
+      {"the close box", [](QWidget* top) { top->close(); }},
+      {"the wheel",
+       [](QWidget* top) {
+         QWheelEvent wheel(QPointF(1, 1), QPointF(1, 1), QPoint(), QPoint(0, 120), Qt::NoButton, Qt::NoModifier,
+                           Qt::NoScrollPhase, false);
+         QCoreApplication::sendEvent(top, &wheel);
+       }},
+  };
+  for (const Case& c : cases) {
+    const int before = liveWindows;
+    auto window = rb::New<EventsInConstructorWindow>(c.deliver);
+    EXPECT_EQ(window->RefCount(), 1) << c.what;
+    EXPECT_EQ(liveWindows, before + 1) << c.what;
+    window->Construct();
+    EXPECT_TRUE(window->IsOpen()) << c.what;
+    EXPECT_TRUE(window->Close()) << c.what;
+  }
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 // always; a leaf item without AutoEnable stays enabled.
 #include <QApplication>
 #include <QMenuBar>
+#include <QPointer>
 #include <QVBoxLayout>
 
 #include "FrameworkInternal.h"
@@ -42,11 +43,10 @@ Ref<MenuItem> FindItem(const Ref<MenuItem>& root, const String& name) {
 
 // Choosing an item: the active window's handler first, then the window that
 // owns the menu bar, then any open window; a Quit item nobody handles quits.
-void DispatchChoice(Window& owner, const String& name, bool quitItem) {
-  Ref<Window> keep(&owner);
+void DispatchChoice(Window* owner, const String& name, bool quitItem) {
   std::vector<Ref<Window>> candidates;
   if (Window* active = WindowOfWidget(QApplication::activeWindow())) candidates.emplace_back(active);
-  candidates.push_back(keep);
+  if (owner != nullptr) candidates.emplace_back(owner);
   for (const Ref<Window>& w : OpenWindows()) candidates.push_back(w);
   for (const Ref<Window>& w : candidates) {
     if (w->IsOpen() && w->HasMenuHandler(name) && w->ChooseMenuItem(name)) return;
@@ -73,9 +73,12 @@ void AddItems(Window& window, QMenu& menu, const Ref<MenuItem>& parent) {
       action->setMenuRole(IsQuitItem(*item) ? QAction::QuitRole : QAction::NoRole);
       const String name = item->Name;
       const bool quit = IsQuitItem(*item);
-      Window* owner = &window;
-      QObject::connect(action, &QAction::triggered, action,
-                       [owner, name, quit] { RunGuarded([&] { DispatchChoice(*owner, name, quit); }); });
+      // The owner is looked up when chosen: the window may be gone while its
+      // widgets wait to be deleted.
+      QPointer<QWidget> ownerWidget = window.Widget();
+      QObject::connect(action, &QAction::triggered, action, [ownerWidget, name, quit] {
+        RunGuarded([&] { DispatchChoice(WindowOfWidget(ownerWidget.data()), name, quit); });
+      });
     }
   }
 }

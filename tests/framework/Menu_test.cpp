@@ -3,6 +3,7 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPointer>
 
 #include "GuiTestSupport.h"
 
@@ -127,6 +128,31 @@ TEST_F(MenuTest, QuitItemWithoutAHandlerQuits) {
   EXPECT_TRUE(rb::IsQuitting());
   EXPECT_EQ(log, (std::vector<std::string>{"CancelClose(true)", "Close"}));
   rb::RuntimeRun();  // returns at once and ends the quit
+}
+
+TEST_F(MenuTest, AnItemOfAFreedWindowGoesToTheOpenWindowsThatHandleIt) {
+  int supports = 0;
+  auto handler = rb::New<rb::Window>();
+  handler->SetHandler<void()>("AddMenuHandlers", [&] {
+    handler->AddMenuHandler("HelpSupport", [&] {
+      ++supports;
+      return true;
+    });
+  });
+  handler->Construct();
+  QPointer<QAction> support;
+  {
+    auto owner = rb::New<rb::Window>();
+    owner->SetMenuBar(MakeBar());
+    owner->Construct();
+    support = ActionNamed(owner->Widget()->findChild<QMenuBar*>(), "Support");
+    owner->Close();
+  }
+  // The freed window's widgets wait to be deleted; a shortcut may still
+  // reach their actions until then.
+  ASSERT_FALSE(support.isNull());
+  support->trigger();
+  EXPECT_EQ(supports, 1);
 }
 
 }  // namespace

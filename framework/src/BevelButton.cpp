@@ -26,7 +26,7 @@ BevelButton::BevelButton() {
       else if (type == 2)
         button->setChecked(true);
     }
-    RunGuarded([this] { RaiseEvent<void>("Action"); });
+    RaiseForQt(*this, "Action");
   });
 }
 

@@ -30,7 +30,7 @@ PopupMenu::PopupMenu() {
   combo->setFocusPolicy(Qt::NoFocus);
   SetWidget(combo);
   QObject::connect(combo, &QComboBox::currentIndexChanged, combo, [this](int index) {
-    if (index >= 0) RunGuarded([this] { RaiseEvent<void>("Change"); });
+    if (index >= 0) RaiseForQt(*this, "Change");
   });
 }
 

@@ -16,7 +16,7 @@ PushButton::PushButton() {
   button->setAutoDefault(false);
   SetWidget(button);
   QObject::connect(button, &QPushButton::clicked, button,
-                   [this] { RunGuarded([this] { RaiseEvent<void>("Action"); }); });
+                   [this] { RaiseForQt(*this, "Action"); });
 }
 
 String PushButton::Caption() const { return FromQString(Button(*this).text()); }

@@ -91,6 +91,12 @@ RectControl* ControlOfWidget(const QObject* object) {
   return nullptr;
 }
 
+void RaiseForQt(RectControl& control, std::string_view event) {
+  if (control.RefCount() == 0) return;
+  Ref<RectControl> keep(&control);
+  RunGuarded([&] { control.RaiseEvent<void>(event); });
+}
+
 bool ApplyFontProperty(QWidget& widget, const String& name, const Variant& value) {
   QFont font = widget.font();
   if (name == "Bold")

@@ -3,6 +3,7 @@
 
 #include <QPointer>
 #include <QWidget>
+#include <string_view>
 
 #include "rb/Controls.h"
 
@@ -23,6 +24,12 @@ inline bool IsVerticalGeometry(int width, int height) { return height > width; }
 
 // The control whose widget this is (or holds it), or null.
 RectControl* ControlOfWidget(const QObject* object);
+
+// Raises a control's event for Qt (a widget's signal), through RunGuarded.
+// The control is held while its handler runs, since the handler may close
+// the window and drop the last reference; a control nobody holds yet (or any
+// more) raises nothing. UI thread.
+void RaiseForQt(RectControl& control, std::string_view event);
 
 // Applies the text properties every text-showing control takes (Bold,
 // Italic, Underline, TextSize, TextFont) to widget. True when name is one.

@@ -25,7 +25,7 @@ Slider::Slider() {
   slider->setFocusPolicy(Qt::NoFocus);
   SetWidget(slider);
   QObject::connect(slider, &QSlider::valueChanged, slider,
-                   [this](int) { RunGuarded([this] { RaiseEvent<void>("ValueChanged"); }); });
+                   [this](int) { RaiseForQt(*this, "ValueChanged"); });
 }
 
 int Slider::Minimum() const { return Bar(*this).minimum(); }

@@ -6,6 +6,8 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QMouseEvent>
+#include <QPointer>
+#include <functional>
 #include <QPushButton>
 #include <QSlider>
 #include <QWheelEvent>
@@ -373,6 +375,56 @@ TEST_F(ControlsTest, EditFieldTextAndReadOnly) {
   EXPECT_EQ(field->Text().Bytes(), "Line 1\nLine 2");
   EXPECT_TRUE(field->ReadOnly());
   EXPECT_FALSE(field->Property("Styled").BooleanValue());
+}
+
+TEST_F(ControlsTest, AHandlerThatFreesItsWindowRunsToItsEnd) {
+  struct Case {
+    const char* what;
+    const char* event;
+    std::function<rb::Ref<rb::RectControl>()> make;
+    std::function<void(QWidget*)> act;  // what the player does
+  };
+  const Case cases[] = {
+      {"push button", "Action", [] { return rb::Ref<rb::RectControl>(rb::New<rb::PushButton>()); },
+       [](QWidget* w) { static_cast<QPushButton*>(w)->click(); }},
+      {"bevel button", "Action", [] { return rb::Ref<rb::RectControl>(rb::New<rb::BevelButton>()); },
+       [](QWidget* w) { static_cast<QPushButton*>(w)->click(); }},
+      {"slider", "ValueChanged",
+       [] {
+         auto slider = rb::New<rb::Slider>();
+         slider->ApplyProperties({{"Minimum", 0}, {"Maximum", 10}});
+         return rb::Ref<rb::RectControl>(slider);
+       },
+       [](QWidget* w) { static_cast<QSlider*>(w)->setValue(5); }},
+      {"pop-up menu", "Change",
+       [] {
+         auto list = rb::New<rb::PopupMenu>();
+         list->AddRow("Piano");
+         list->AddRow("Organ");
+         return rb::Ref<rb::RectControl>(list);
+       },
+       [](QWidget* w) { static_cast<QComboBox*>(w)->setCurrentIndex(1); }},
+  };
+  for (const Case& c : cases) {
+    std::string seen;
+    QPointer<QWidget> widget;
+    {
+      auto owner = rb::New<rb::Window>();
+      owner->Construct();  // the window list holds it once this goes
+      rb::Ref<rb::RectControl> control = c.make();
+      owner->AddControl(control, "Control");
+      // The handler reads its control after the window has gone.
+      control->SetHandler<void()>(c.event, [w = owner.get(), self = control.get(), &seen] {
+        w->Close();
+        seen = self->Name().Bytes();
+      });
+      widget = control->Widget();
+    }
+    c.act(widget);
+    EXPECT_EQ(seen, "Control") << c.what;
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(widget.isNull()) << c.what;
+  }
 }
 
 }  // namespace

@@ -14,7 +14,7 @@
 #include "rb/String.h"
 
 class MidiPlaybackZel : public rb::Object {
-public:
+ public:
   // A new playback object, or nil when no plug-in registered the class.
   static rb::Ref<MidiPlaybackZel> New();
   std::string ClassName() const override { return "MidiPlaybackZel"; }
@@ -35,7 +35,7 @@ public:
   // The plug-in object behind this one (tests read its instance data).
   const rb::PluginObject& PluginObject() const { return *object_; }
 
-private:
+ private:
   explicit MidiPlaybackZel(rb::Ref<rb::PluginObject> object) : object_(std::move(object)) {}
   rb::Ref<rb::PluginObject> object_;
 };

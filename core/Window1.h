@@ -22,7 +22,7 @@ class MidiEndpointZel;
 class MyMidiPort;
 
 class Window1 : public rb::Window {
-public:
+ public:
   Window1();
   ~Window1() override;
   std::string ClassName() const override { return "Window1.Window1"; }
@@ -96,7 +96,9 @@ public:
   rb::Ref<rb::Slider> TransposeSlider() const { return Find<rb::Slider>("TransposeSlider"); }
   rb::Ref<rb::StaticText> Key() const { return Find<rb::StaticText>("Key"); }
   rb::Ref<rb::StaticText> PitchSliderValue() const { return Find<rb::StaticText>("PitchSliderValue"); }
-  rb::Ref<rb::StaticText> TransposeSliderValue() const { return Find<rb::StaticText>("TransposeSliderValue"); }
+  rb::Ref<rb::StaticText> TransposeSliderValue() const {
+    return Find<rb::StaticText>("TransposeSliderValue");
+  }
   rb::Ref<rb::BevelButton> Preset(int32_t k) const { return Find<rb::BevelButton>("Preset", k); }
 
   // ---- The shell's part ---------------------------------------------------------
@@ -109,7 +111,7 @@ public:
   };
   static void SetMenuSupport(MenuSupport support);
 
-private:
+ private:
   std::atomic<MidiPlaybackZel*> inputPlayer_{nullptr};
   // True once Event_Open has gone through: only then may a close write the
   // preferences (a start-up that ended at one of its messages never read them).

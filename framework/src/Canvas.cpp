@@ -19,7 +19,7 @@ class CanvasWidget : public QWidget {
   }
 };
 
-CanvasWidget& Surface(const RectControl& control) { return *static_cast<CanvasWidget*>(control.Widget()); }
+CanvasWidget& Surface(const RectControl& control) { return WidgetOf<CanvasWidget>(control); }
 
 }  // namespace
 

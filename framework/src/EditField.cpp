@@ -6,7 +6,7 @@
 
 namespace rb {
 namespace {
-QTextEdit& Editor(const RectControl& control) { return *static_cast<QTextEdit*>(control.Widget()); }
+QTextEdit& Editor(const RectControl& control) { return WidgetOf<QTextEdit>(control); }
 
 void SetPaletteColor(QWidget& widget, QPalette::ColorRole role, const QColor& color) {
   QPalette palette = widget.palette();

@@ -25,7 +25,7 @@ class LineWidget : public QWidget {
   }
 };
 
-LineWidget& Stroke(const RectControl& control) { return *static_cast<LineWidget*>(control.Widget()); }
+LineWidget& Stroke(const RectControl& control) { return WidgetOf<LineWidget>(control); }
 
 }  // namespace
 

@@ -18,7 +18,7 @@ class PopupWidget : public QComboBox {
   std::vector<Variant> rowTags;
 };
 
-PopupWidget& Combo(const RectControl& control) { return *static_cast<PopupWidget*>(control.Widget()); }
+PopupWidget& Combo(const RectControl& control) { return WidgetOf<PopupWidget>(control); }
 
 }  // namespace
 

@@ -8,7 +8,7 @@
 
 namespace rb {
 namespace {
-QPushButton& Button(const RectControl& control) { return *static_cast<QPushButton*>(control.Widget()); }
+QPushButton& Button(const RectControl& control) { return WidgetOf<QPushButton>(control); }
 }  // namespace
 
 PushButton::PushButton() {

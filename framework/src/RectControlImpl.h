@@ -19,6 +19,16 @@ struct RectControl::Impl {
   int minThickness = 0;
 };
 
+// The control's widget as the class the control made it as. Raises
+// NilObjectException when the widget is gone: a control kept after its
+// window was freed has nothing left to show.
+template <class W>
+W& WidgetOf(const RectControl& control) {
+  QWidget* widget = control.Widget();
+  if (widget == nullptr) ThrowNilObject();
+  return *static_cast<W*>(widget);
+}
+
 // A slider stands upright when taller than wide.
 inline bool IsVerticalGeometry(int width, int height) { return height > width; }
 

@@ -14,7 +14,7 @@
 
 namespace rb {
 namespace {
-QSlider& Bar(const RectControl& control) { return *static_cast<QSlider*>(control.Widget()); }
+QSlider& Bar(const RectControl& control) { return WidgetOf<QSlider>(control); }
 }  // namespace
 
 Slider::Slider() {

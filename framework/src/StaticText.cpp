@@ -9,7 +9,7 @@
 namespace rb {
 namespace {
 
-QLabel& Label(const RectControl& control) { return *static_cast<QLabel*>(control.Widget()); }
+QLabel& Label(const RectControl& control) { return WidgetOf<QLabel>(control); }
 
 Qt::Alignment AlignmentOf(int textAlign) {
   switch (textAlign) {

@@ -427,4 +427,33 @@ TEST_F(ControlsTest, AHandlerThatFreesItsWindowRunsToItsEnd) {
   }
 }
 
+TEST_F(ControlsTest, AControlKeptAfterItsWindowWasFreedRaisesNilObject) {
+  struct Case {
+    const char* what;
+    std::function<rb::Ref<rb::RectControl>()> make;
+    std::function<void(rb::RectControl&)> use;
+  };
+  const Case cases[] = {
+      {"slider value", [] { return rb::Ref<rb::RectControl>(rb::New<rb::Slider>()); },
+       [](rb::RectControl& c) { static_cast<rb::Slider&>(c).SetValue(3); }},
+      {"list index", [] { return rb::Ref<rb::RectControl>(rb::New<rb::PopupMenu>()); },
+       [](rb::RectControl& c) { (void)static_cast<rb::PopupMenu&>(c).ListIndex(); }},
+      {"label text", [] { return rb::Ref<rb::RectControl>(rb::New<rb::StaticText>()); },
+       [](rb::RectControl& c) { static_cast<rb::StaticText&>(c).SetText("gone"); }},
+      {"button value", [] { return rb::Ref<rb::RectControl>(rb::New<rb::BevelButton>()); },
+       [](rb::RectControl& c) { (void)static_cast<rb::BevelButton&>(c).Value(); }},
+      {"field text", [] { return rb::Ref<rb::RectControl>(rb::New<rb::EditField>()); },
+       [](rb::RectControl& c) { (void)static_cast<rb::EditField&>(c).Text(); }},
+  };
+  for (const Case& c : cases) {
+    rb::Ref<rb::RectControl> kept = c.make();
+    rb::New<rb::Window>()->AddControl(kept, "Kept");  // the window goes at once
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(kept->Widget(), nullptr) << c.what;
+    EXPECT_THROW(c.use(*kept), rb::NilObjectException) << c.what;
+    kept->SetLeft(4);  // what the control keeps itself still works
+    EXPECT_EQ(kept->Left(), 4) << c.what;
+  }
+}
+
 }  // namespace

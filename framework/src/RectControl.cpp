@@ -106,9 +106,16 @@ bool ApplyFontProperty(QWidget& widget, const String& name, const Variant& value
   else if (name == "Underline")
     font.setUnderline(value.BooleanValue());
   else if (name == "TextSize") {
-    // 0 stands for the standard size of the font.
-    const int points = value.IntegerValue();
-    font.setPointSize(points > 0 ? points : QApplication::font().pointSize());
+    // Sizes are points of a 72-dpi screen, that is pixels: a 12-pixel-high
+    // label holds 10-point text. 0 stands for the standard size of the font.
+    const int size = value.IntegerValue();
+    const QFont standard = QApplication::font();
+    if (size > 0)
+      font.setPixelSize(size);
+    else if (standard.pixelSize() > 0)
+      font.setPixelSize(standard.pixelSize());
+    else
+      font.setPointSizeF(standard.pointSizeF());
   } else if (name == "TextFont") {
     const String family = value.StringValue();
     const bool standard = family.empty() || family == "System" || family == "SmallSystem";

@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPointer>
+#include <QFontMetrics>
 #include <functional>
 #include <QPushButton>
 #include <QSlider>
@@ -453,6 +454,32 @@ TEST_F(ControlsTest, AControlKeptAfterItsWindowWasFreedRaisesNilObject) {
     EXPECT_THROW(c.use(*kept), rb::NilObjectException) << c.what;
     kept->SetLeft(4);  // what the control keeps itself still works
     EXPECT_EQ(kept->Left(), 4) << c.what;
+  }
+}
+
+TEST_F(ControlsTest, TextSizeIsInPixelsAndZeroIsTheStandardSize) {
+  struct Case {
+    const char* what;
+    std::function<rb::Ref<rb::RectControl>()> make;
+  };
+  const Case cases[] = {
+      {"label", [] { return rb::Ref<rb::RectControl>(rb::New<rb::StaticText>()); }},
+      {"field", [] { return rb::Ref<rb::RectControl>(rb::New<rb::EditField>()); }},
+  };
+  for (const Case& c : cases) {
+    rb::Ref<rb::RectControl> control = c.make();
+    window->AddControl(control, "Text");
+    for (int size : {10, 11, 14}) {
+      control->SetProperty("TextSize", size);
+      EXPECT_EQ(control->Widget()->font().pixelSize(), size) << c.what;
+      // A 12-pixel-high label holds a line of 10-point text.
+      if (size == 10) {
+        EXPECT_LE(QFontMetrics(control->Widget()->font()).height(), 13) << c.what;
+      }
+    }
+    control->SetProperty("TextSize", 0);
+    EXPECT_EQ(control->Widget()->font().pointSizeF(), QApplication::font().pointSizeF()) << c.what;
+    EXPECT_EQ(control->Widget()->font().pixelSize(), QApplication::font().pixelSize()) << c.what;
   }
 }
 

@@ -134,6 +134,7 @@ public:
   Color TextColor() const; void SetTextColor(Color c);
   bool Underline() const; void SetUnderline(bool v);
   bool Bold() const; void SetBold(bool v);
+  // In points of a 72-dpi screen, that is pixels; 0 the standard size.
   int TextSize() const; void SetTextSize(int points);
   // 0 left, 1 centred, 2 right.
   int TextAlign() const; void SetTextAlign(int v);

@@ -1,22 +1,16 @@
 // Prints the time from process start to the first window shown, and from
 // main() to the same point, in milliseconds. Run headless with
 // QT_QPA_PLATFORM=offscreen.
-#include <unistd.h>
-
 #include <QElapsedTimer>
 #include <QWidget>
 #include <cstdio>
-#include <fstream>
-#include <sstream>
-#include <string>
 
-#include "rb/Controls.h"
 #include "ProcessAge.h"
+#include "rb/Controls.h"
 #include "rb/Runtime.h"
 #include "rb/Window.h"
 
 namespace {
-
 
 // A window like the main one: a popup, two sliders, labels, six buttons.
 class BenchWindow : public rb::Window {

@@ -1,3 +1,5 @@
+// One running program per user and preferences folder: the first start
+// listens on a local socket; a later one asks it to come forward and ends.
 #include <QtCore/QCoreApplication>
 #include <QtCore/QCryptographicHash>
 #include <QtCore/QStandardPaths>
@@ -5,6 +7,8 @@
 #include <QtNetwork/QLocalSocket>
 
 #include <unistd.h>
+
+#include <cstdio>
 
 #include "FrameworkInternal.h"
 #include "rb/Runtime.h"

@@ -1,4 +1,5 @@
-// Design-time property lists: (name, value) pairs applied in order.
+// Design-time property lists: (name, value) pairs applied in order. Main
+// thread, like the windows and controls that take them.
 #pragma once
 
 #include <utility>

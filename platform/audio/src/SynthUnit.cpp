@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "AudioLog.h"
+#include "SerialSampleLoading.h"
 
 namespace chimewick::audio {
 
@@ -78,7 +79,11 @@ OSStatus SynthUnit::initialize(double) {
   if (initialized_.load()) return 0;
   const std::string path = soundFontPath();
   if (!checkSoundFontFile(path)) return kAudioErr_SoundFont;
-  const int id = fluid_synth_sfload(synth_.get(), path.c_str(), 1);
+  int id = FLUID_FAILED;
+  {
+    SerialSampleLoading serial;
+    id = fluid_synth_sfload(synth_.get(), path.c_str(), 1);
+  }
   if (id == FLUID_FAILED) {
     logLine("cannot load the SoundFont %s: FluidSynth cannot read it", path.c_str());
     return kAudioErr_SoundFont;

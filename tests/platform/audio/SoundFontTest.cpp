@@ -1,11 +1,13 @@
 // A SoundFont that cannot be played fails the graph's initialisation with
 // the reason on standard error, whatever the file holds.
 #include <gtest/gtest.h>
+#include <dlfcn.h>
 #include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
@@ -45,6 +47,30 @@ struct Case {
   std::string path;
   const char* reason;  // what stderr must say
 };
+
+size_t threadCount() {
+  return size_t(std::distance(fs::directory_iterator("/proc/self/task"), fs::directory_iterator{}));
+}
+
+// FluidSynth may read samples with an OpenMP team, whose threads would spin
+// beside the render and MIDI threads long after the load.
+TEST_F(SoundFonts, LoadingTheSoundFontStartsNoThreadsAndLeavesTheOpenMpLimitAsItWas) {
+  using MaxThreads = int (*)();
+  void* openMp = ::dlopen("libgomp.so.1", RTLD_LAZY | RTLD_NOLOAD);
+  const auto maxThreads =
+      openMp != nullptr ? reinterpret_cast<MaxThreads>(::dlsym(openMp, "omp_get_max_threads")) : nullptr;
+  const int limitBefore = maxThreads != nullptr ? maxThreads() : 0;
+  const size_t threadsBefore = threadCount();
+  {
+    PlayerGraph player;  // started offline: no output thread either
+    ASSERT_EQ(player.status, 0);
+    EXPECT_EQ(threadCount(), threadsBefore);
+  }
+  if (maxThreads != nullptr) {
+    EXPECT_EQ(maxThreads(), limitBefore);
+  }
+  if (openMp != nullptr) ::dlclose(openMp);
+}
 
 TEST_F(SoundFonts, AMissingEmptyOrCorruptSoundFontFailsInitialisationWithItsReason) {
   const std::vector<char> real = realSoundFont();

@@ -1,7 +1,7 @@
 // A SoundFont that cannot be played fails the graph's initialisation with
 // the reason on standard error, whatever the file holds.
-#include <gtest/gtest.h>
 #include <dlfcn.h>
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstring>

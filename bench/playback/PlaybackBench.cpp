@@ -31,30 +31,6 @@ Loaded& installedBundle() {
 using SendMidiEventFn = void (*)(void*, int32_t, int32_t, int32_t, int32_t);
 using PlaybackReadProcFn = void (*)(void*, const void*);
 
-void SendMidiEvent(benchmark::State& state) {
-  Loaded& loaded = installedBundle();
-  PlaybackObject object(*loaded.host);
-  if (!object.init()) {
-    state.SkipWithError("Init failed");
-    return;
-  }
-  auto send =
-      reinterpret_cast<SendMidiEventFn>(loaded.host
-                                            ->method("SendMidiEvent(Status as integer, Data1 as integer, "
-                                                     "Data2 as integer, OffsetSampleFrame as integer)")
-                                            ->function);
-  int note = 0;
-  for (auto _ : state) {
-    send(object.pointer(), 0x90, 40 + note, 100, 0);
-    send(object.pointer(), 0x80, 40 + note, 0, 0);
-    note = (note + 1) % 40;
-  }
-  state.SetItemsProcessed(state.iterations() * 2);
-  state.counters["ns_per_call"] = benchmark::Counter(
-      double(state.iterations()) * 2, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
-}
-BENCHMARK(SendMidiEvent);
-
 SendMidiEventFn boundSendMidiEvent(Loaded& loaded) {
   return reinterpret_cast<SendMidiEventFn>(
       loaded.host
@@ -64,20 +40,47 @@ SendMidiEventFn boundSendMidiEvent(Loaded& loaded) {
           ->function);
 }
 
+// A started object for one benchmark; false (and the benchmark skipped) when
+// Init fails.
+bool startOrSkip(PlaybackObject& object, benchmark::State& state) {
+  if (object.init()) return true;
+  state.SkipWithError("Init failed");
+  return false;
+}
+
+// The time of one call, from the calls each iteration makes.
+void countNsPerCall(benchmark::State& state, int callsPerIteration) {
+  state.counters["ns_per_call"] =
+      benchmark::Counter(double(state.iterations()) * callsPerIteration,
+                         benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+
+void SendMidiEvent(benchmark::State& state) {
+  Loaded& loaded = installedBundle();
+  PlaybackObject object(*loaded.host);
+  if (!startOrSkip(object, state)) return;
+  const SendMidiEventFn send = boundSendMidiEvent(loaded);
+  int note = 0;
+  for (auto _ : state) {
+    send(object.pointer(), 0x90, 40 + note, 100, 0);
+    send(object.pointer(), 0x80, 40 + note, 0, 0);
+    note = (note + 1) % 40;
+  }
+  state.SetItemsProcessed(state.iterations() * 2);
+  countNsPerCall(state, 2);
+}
+BENCHMARK(SendMidiEvent);
+
 // The road without the synthesizer's own work: a system message goes all the
 // way to the unit, which ignores it. What the plug-in and the audio layer add
 // to every event.
 void SendMidiEventIgnoredByTheUnit(benchmark::State& state) {
   Loaded& loaded = installedBundle();
   PlaybackObject object(*loaded.host);
-  if (!object.init()) {
-    state.SkipWithError("Init failed");
-    return;
-  }
+  if (!startOrSkip(object, state)) return;
   const SendMidiEventFn send = boundSendMidiEvent(loaded);
   for (auto _ : state) send(object.pointer(), 0xFE, 0, 0, 0);
-  state.counters["ns_per_call"] = benchmark::Counter(
-      double(state.iterations()), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+  countNsPerCall(state, 1);
 }
 BENCHMARK(SendMidiEventIgnoredByTheUnit);
 
@@ -88,10 +91,7 @@ BENCHMARK(SendMidiEventIgnoredByTheUnit);
 void SendMidiEventFewVoicesSounding(benchmark::State& state) {
   Loaded& loaded = installedBundle();
   PlaybackObject object(*loaded.host);
-  if (!object.init()) {
-    state.SkipWithError("Init failed");
-    return;
-  }
+  if (!startOrSkip(object, state)) return;
   const SendMidiEventFn send = boundSendMidiEvent(loaded);
   for (auto _ : state) {
     for (int note = 60; note < 68; ++note) send(object.pointer(), 0x90, note, 100, 0);
@@ -101,18 +101,14 @@ void SendMidiEventFewVoicesSounding(benchmark::State& state) {
     std::this_thread::sleep_for(std::chrono::milliseconds(12));
     state.ResumeTiming();
   }
-  state.counters["ns_per_call"] = benchmark::Counter(
-      double(state.iterations()) * 16, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+  countNsPerCall(state, 16);
 }
 BENCHMARK(SendMidiEventFewVoicesSounding)->Iterations(200);
 
 void PlaybackReadProcThreeMessages(benchmark::State& state) {
   Loaded& loaded = installedBundle();
   PlaybackObject object(*loaded.host);
-  if (!object.init()) {
-    state.SkipWithError("Init failed");
-    return;
-  }
+  if (!startOrSkip(object, state)) return;
   auto read = reinterpret_cast<PlaybackReadProcFn>(object.callback());
   const std::vector<uint8_t> list =
       PacketList({{0xB0, 0x07, 0x64}, {0x90, 0x3C, 0x64, 0xF8}, {0x80, 0x3C, 0x00}});

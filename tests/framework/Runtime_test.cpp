@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <atomic>
 #include <thread>
+#include <utility>
 
 #include "GuiTestSupport.h"
 
@@ -100,6 +101,30 @@ TEST_F(RuntimeTest, RunRaisesApplicationOpenThenActivateAndEndsOnQuit) {
   ASSERT_GE(log.entries.size(), 2u);
   EXPECT_EQ(log.entries[0], "Open");
   EXPECT_EQ(log.entries[1], "Activate");
+  EXPECT_FALSE(rb::IsQuitting());
+}
+
+TEST_F(RuntimeTest, QuitDuringAModalWindowClosesItAndEndsBothLoops) {
+  EventLog log;
+  auto box = rb::New<LoggingWindow>(log, "Box");
+  box->SetProperty("Visible", false);
+  box->Construct();
+  auto app = rb::New<rb::Application>();
+  bool shown = false;
+  app->SetHandler<void()>("Activate", [&] {
+    if (std::exchange(shown, true)) return;  // showing the box may activate again
+    rb::PostToEventLoop([&] {
+      rb::PostToEventLoop([] { rb::Quit(); });  // runs inside the modal loop
+      box->ShowModal();
+      log.Add("ShowModal returned");
+    });
+  });
+  rb::RuntimeRegisterAppObject(app);
+  rb::RuntimeRun();
+  rb::RuntimeRegisterAppObject(nullptr);
+  EXPECT_EQ(log.entries,
+            (std::vector<std::string>{"Box.CancelClose(true)", "Box.Close", "ShowModal returned"}));
+  EXPECT_FALSE(box->IsOpen());
   EXPECT_FALSE(rb::IsQuitting());
 }
 

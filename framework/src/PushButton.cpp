@@ -15,8 +15,7 @@ PushButton::PushButton() {
   auto* button = new QPushButton;
   button->setAutoDefault(false);
   SetWidget(button);
-  QObject::connect(button, &QPushButton::clicked, button,
-                   [this] { RaiseForQt(*this, "Action"); });
+  QObject::connect(button, &QPushButton::clicked, button, [this] { RaiseForQt(*this, "Action"); });
 }
 
 String PushButton::Caption() const { return FromQString(Button(*this).text()); }

@@ -39,7 +39,8 @@ class RbApplication : public QApplication {
         break;
       case QEvent::ApplicationStateChange:
         // Hidden or suspended may follow Active with no Deactivate between.
-        if (static_cast<const QApplicationStateChangeEvent&>(*event).applicationState() != Qt::ApplicationActive)
+        if (static_cast<const QApplicationStateChangeEvent&>(*event).applicationState() !=
+            Qt::ApplicationActive)
           ForgetAllKeys();
         break;
       default:

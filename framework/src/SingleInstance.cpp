@@ -1,13 +1,12 @@
 // One running program per user and preferences folder: the first start
 // listens on a local socket; a later one asks it to come forward and ends.
+#include <unistd.h>
+
 #include <QtCore/QCoreApplication>
 #include <QtCore/QCryptographicHash>
 #include <QtCore/QStandardPaths>
 #include <QtNetwork/QLocalServer>
 #include <QtNetwork/QLocalSocket>
-
-#include <unistd.h>
-
 #include <cstdio>
 
 #include "FrameworkInternal.h"
@@ -19,8 +18,7 @@ namespace {
 
 QString InstanceName(const String& appId) {
   // Two users, or two preferences folders, are two separate programs.
-  const QByteArray folder =
-      QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation).toUtf8();
+  const QByteArray folder = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation).toUtf8();
   const QByteArray digest = QCryptographicHash::hash(folder, QCryptographicHash::Sha1).toHex().left(12);
   return ToQString(appId) + QStringLiteral("-%1-").arg(::getuid()) + QString::fromLatin1(digest);
 }

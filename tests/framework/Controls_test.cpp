@@ -4,14 +4,14 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPointer>
-#include <QFontMetrics>
-#include <functional>
 #include <QPushButton>
 #include <QSlider>
 #include <QWheelEvent>
+#include <functional>
 
 #include "GuiTestSupport.h"
 

@@ -305,8 +305,8 @@ TEST_F(WindowTest, EventsReachingAWindowStillBeingMadeLeaveItAlone) {
       {"the close box", [](QWidget* top) { top->close(); }},
       {"the wheel",
        [](QWidget* top) {
-         QWheelEvent wheel(QPointF(1, 1), QPointF(1, 1), QPoint(), QPoint(0, 120), Qt::NoButton, Qt::NoModifier,
-                           Qt::NoScrollPhase, false);
+         QWheelEvent wheel(QPointF(1, 1), QPointF(1, 1), QPoint(), QPoint(0, 120), Qt::NoButton,
+                           Qt::NoModifier, Qt::NoScrollPhase, false);
          QCoreApplication::sendEvent(top, &wheel);
        }},
   };

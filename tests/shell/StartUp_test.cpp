@@ -107,6 +107,8 @@ TEST(StartUp, AnExceptionOfNoKnownKindStillReachesTheHandlerAndFinalisationRuns)
 }
 
 TEST(StartUp, AStartWhileRunningActivatesTheRunningInstance) {
+  if (rb::IsQuitting()) GTEST_SKIP() << "an earlier test in this process quit the runtime";
+  const rb::Ref<rb::Application> previous = rb::RuntimeApp();
   auto app = rb::New<rb::Application>();
   int activations = 0;
   app->SetHandler<void()>("Activate", [&] { ++activations; });
@@ -116,6 +118,7 @@ TEST(StartUp, AStartWhileRunningActivatesTheRunningInstance) {
   EXPECT_FALSE(rb::ClaimSingleInstance(id)) << "a second start hands over and ends";
   for (int i = 0; i < 40 && activations == 0; ++i) rb::ProcessEvents(25);
   EXPECT_EQ(activations, 1);
+  rb::RuntimeRegisterAppObject(previous);
 }
 
 // The real program, headless: it starts, shows its window, quits through

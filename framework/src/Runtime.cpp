@@ -68,6 +68,12 @@ RuntimeState& State() {
 
 int loopsRunning = 0;
 
+std::string DescribeException(const std::exception& e) {
+  if (const auto* rte = dynamic_cast<const RuntimeException*>(&e))
+    return rte->ClassName() + (rte->Message.empty() ? "" : ": " + rte->Message);
+  return e.what();
+}
+
 void RaiseAppEvent(const char* name) {
   if (Ref<Application> app = RuntimeApp()) app->RaiseEvent<void>(name);
 }
@@ -136,13 +142,19 @@ void RuntimeRun() {
 }
 
 void RuntimeUnhandledException(const std::exception& e) {
-  std::string message = e.what();
-  if (const auto* rte = dynamic_cast<const RuntimeException*>(&e)) {
-    message = rte->ClassName() + (rte->Message.empty() ? "" : ": " + rte->Message);
-  }
+  const std::string message = DescribeException(e);
   std::fprintf(stderr, "Unhandled exception: %s\n", message.c_str());
   std::fflush(stderr);
-  if (State().app) MsgBox(String(message));
+  if (!State().app) return;
+  // Handlers still run while the box shows (queued calls, timers). The
+  // program is ending: a further fault is told, never thrown past here.
+  try {
+    MsgBox(String(message));
+  } catch (const std::exception& further) {
+    std::fprintf(stderr, "Unhandled exception: %s\n", DescribeException(further).c_str());
+  } catch (...) {
+    std::fprintf(stderr, "Unhandled exception of an unknown kind\n");
+  }
 }
 
 int RuntimeExit() {

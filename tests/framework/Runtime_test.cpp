@@ -154,6 +154,14 @@ TEST_F(RuntimeTest, UnhandledExceptionIsShownInAMessageBox) {
   EXPECT_NE(messages[0].find("NilObjectException"), std::string::npos);
 }
 
+TEST_F(RuntimeTest, AFaultWhileTheUnhandledExceptionShowsIsToldAndNotThrown) {
+  // The message box runs the event loop: queued handlers may fail in it.
+  rb::SetMsgBoxHook([](const rb::String&) { throw rb::OutOfBoundsException("while the box shows"); });
+  EXPECT_NO_THROW(rb::RuntimeUnhandledException(rb::RuntimeException("first")));
+  rb::SetMsgBoxHook([](const rb::String&) { throw 42; });
+  EXPECT_NO_THROW(rb::RuntimeUnhandledException(rb::RuntimeException("second")));
+}
+
 TEST_F(RuntimeTest, DialogHooksTakeOverMessageBoxesAndTheBrowser) {
   rb::MsgBox("Hello");
   rb::ShowURL("http://127.0.0.1/forum");

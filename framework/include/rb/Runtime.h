@@ -17,6 +17,8 @@ bool RuntimeIsInitialised() noexcept;
 void RuntimeRun();
 
 // Shows the exception's message (MsgBox, and on standard error) and returns.
+// Never throws: a further fault while the box shows goes to standard error.
+// Main thread; waits until the box is dismissed.
 void RuntimeUnhandledException(const std::exception& e);
 
 // Ends the runtime; the result is the process's exit status (the code given

@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "FrameworkInternal.h"
 #include "rb/Runtime.h"
 
 namespace rb {
@@ -49,7 +50,10 @@ void QuitOnTerminationSignals() {
     char bytes[16];
     while (::read(signalPipe[0], bytes, sizeof bytes) > 0) {
     }
-    if (!IsQuitting()) Quit(0);
+    // Windows' CancelClose and Close handlers run inside Quit.
+    RunGuarded([] {
+      if (!IsQuitting()) Quit(0);
+    });
     // A window refused to close: the program goes on and may be asked again.
     if (!IsQuitting()) InstallTerminationHandlers();
   });

@@ -2,6 +2,7 @@
 
 #include <fluidsynth.h>
 
+#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <mutex>
@@ -10,14 +11,27 @@ namespace chimewick::audio {
 
 namespace {
 
+thread_local bool rendering = false;
+std::atomic<unsigned> leftOutWhileRendering{0};
+
 void fluidLogToOurs(int level, const char* message, void*) {
+  if (rendering) {
+    leftOutWhileRendering.fetch_add(1, std::memory_order_relaxed);
+    return;
+  }
   const char* label = level == FLUID_PANIC ? "panic" : level == FLUID_ERR ? "error" : "warning";
   logLine("fluidsynth %s: %s", label, message);
 }
 
 }  // namespace
 
+RenderThreadScope::RenderThreadScope() noexcept { rendering = true; }
+RenderThreadScope::~RenderThreadScope() { rendering = false; }
+
 void logLine(const char* format, ...) {
+  if (const unsigned leftOut = leftOutWhileRendering.exchange(0, std::memory_order_relaxed)) {
+    std::fprintf(stderr, "chimewick audio: %u fluidsynth messages from the audio thread left out\n", leftOut);
+  }
   char text[1024];
   va_list arguments;
   va_start(arguments, format);

@@ -8,6 +8,19 @@ namespace chimewick::audio {
 // Control or MIDI thread, never the audio thread; does not wait.
 void logLine(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
+// Marks the current thread as rendering while it lives. FluidSynth may warn
+// from inside fluid_synth_process (a voice beyond the polyphony), and the
+// audio thread must never write to standard error: such messages are only
+// counted, and the next line logged on another thread says how many were
+// left out. Audio thread; never waits.
+class RenderThreadScope {
+public:
+  RenderThreadScope() noexcept;
+  ~RenderThreadScope();
+  RenderThreadScope(const RenderThreadScope&) = delete;
+  RenderThreadScope& operator=(const RenderThreadScope&) = delete;
+};
+
 // Routes FluidSynth's warnings and errors through logLine (its info and
 // debug chatter stays quiet). Idempotent. Any thread.
 void installFluidLogger();

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <thread>
 
+#include "AudioLog.h"
 #include "LowPassFilter.h"
 
 namespace chimewick::audio {
@@ -23,6 +24,7 @@ void RenderEngine::publish(std::unique_ptr<RenderPlan> plan) {
 }
 
 void RenderEngine::render(int frames, float* left, float* right) noexcept {
+  const RenderThreadScope quiet;
   using Clock = std::chrono::steady_clock;
   const Clock::time_point started = Clock::now();
   frames = std::clamp(frames, 0, kMaxBlockFrames);

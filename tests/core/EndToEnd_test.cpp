@@ -4,7 +4,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -16,58 +15,19 @@
 #include <random>
 #include <thread>
 
+#include "ChildProcess.h"
 #include "CoreTestFixture.h"
 #include "DebugMessage.h"
 #include "MidiClientZel.h"
 #include "MyMidiPort.h"
 #include "VirtualMidi.h"
 
-extern char** environ;
+using chimewick_test::ChildProcess;
 
 namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
-
-// A child process, ended and reaped when it goes out of scope.
-class Child {
- public:
-  explicit Child(std::vector<std::string> argv) {
-    std::vector<char*> args;
-    for (auto& a : argv) args.push_back(a.data());
-    args.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    if (posix_spawnp(&pid_, args[0], &actions, nullptr, args.data(), environ) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
-  }
-  Child(const Child&) = delete;
-  Child& operator=(const Child&) = delete;
-  ~Child() { Stop(); }
-  bool Running() {
-    if (pid_ <= 0) return false;
-    if (waitpid(pid_, nullptr, WNOHANG) == pid_) {
-      pid_ = -1;
-      return false;
-    }
-    return true;
-  }
-  void Stop() {
-    if (pid_ <= 0) return;
-    kill(pid_, SIGTERM);
-    for (int i = 0; i < 300 && waitpid(pid_, nullptr, WNOHANG) == 0; ++i) std::this_thread::sleep_for(10ms);
-    if (waitpid(pid_, nullptr, WNOHANG) == 0) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-    pid_ = -1;
-  }
-
- private:
-  pid_t pid_ = -1;
-};
 
 // The left channel of a 16-bit stereo WAV file, as floats, and its rate.
 struct Sound {
@@ -247,11 +207,11 @@ TEST_F(EndToEndTest, JackMidiseqIsFoundConnectedAndHeard) {
     ~RestoreEnvironment() { unsetenv("JACK_DEFAULT_SERVER"); }
   } restore;
 
-  Child jackd({"jackd", "-n", server, "-r", "-d", "dummy", "-r", "48000", "-p", "128"});
+  ChildProcess jackd({"jackd", "-n", server, "-r", "-d", "dummy", "-r", "48000", "-p", "128"});
   // Wait until the server takes clients.
   const auto deadline = Clock::now() + 5s;
   for (;;) {
-    if (!jackd.Running()) GTEST_SKIP() << "skipped: jackd -d dummy did not start (is jackd2 installed?)";
+    if (!jackd.running()) GTEST_SKIP() << "skipped: jackd -d dummy did not start (is jackd2 installed?)";
     rb::Ref<MidiClientZel> probe = rb::New<MidiClientZel>();
     probe->Init(NewCFStringZel("Chimewick probe"));
     if (probe->Lasterror() == 0) break;
@@ -265,13 +225,13 @@ TEST_F(EndToEndTest, JackMidiseqIsFoundConnectedAndHeard) {
   ASSERT_TRUE(w->port);
   ASSERT_NE(w->port->Handle(), 0);
   // Middle C on for most of a quarter-second loop.
-  Child midiseq({"jack_midiseq", "Seq", "12000", "0", "60", "11000"});
+  ChildProcess midiseq({"jack_midiseq", "Seq", "12000", "0", "60", "11000"});
   ASSERT_TRUE(PumpUntil([&] { return w->Warnings()->Text().Bytes() == " Seq:out"; }))
       << "jack_midiseq was never found: " << w->Warnings()->Text().Bytes();
   EXPECT_GE(w->sources.Count(), 1);
   ASSERT_TRUE(PumpUntil([&] { return w->port->count.load() >= 4; })) << "nothing read from jack_midiseq";
   PumpFor(300ms);
-  midiseq.Stop();
+  midiseq.stop();
   PumpFor(100ms);
   const Heard heard = Finish(w, NoteFrequency(60));
   EXPECT_GT(heard.level, 0.002);

@@ -17,6 +17,7 @@
 #include "GraphTestSupport.h"
 
 namespace chimewick::audio::testing {
+using chimewick_test::ChildProcess;
 namespace {
 
 namespace fs = std::filesystem;

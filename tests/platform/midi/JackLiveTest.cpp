@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -11,52 +10,14 @@
 #include <random>
 #include <string>
 
+#include "ChildProcess.h"
 #include "MidiTestSupport.h"
 
-extern char** environ;
+using chimewick_test::ChildProcess;
 
 namespace {
 
 using namespace std::chrono_literals;
-
-// A child process, ended and reaped when it goes out of scope.
-class Child {
- public:
-  explicit Child(std::vector<std::string> argv) {
-    std::vector<char*> args;
-    for (auto& a : argv) args.push_back(a.data());
-    args.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    if (posix_spawnp(&pid_, args[0], &actions, nullptr, args.data(), environ) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
-  }
-  ~Child() { stop(); }
-  bool running() {
-    if (pid_ <= 0) return false;
-    int status = 0;
-    if (waitpid(pid_, &status, WNOHANG) == pid_) {
-      pid_ = -1;
-      return false;
-    }
-    return true;
-  }
-  void stop() {
-    if (pid_ <= 0) return;
-    kill(pid_, SIGTERM);
-    for (int i = 0; i < 300 && waitpid(pid_, nullptr, WNOHANG) == 0; ++i) std::this_thread::sleep_for(10ms);
-    if (waitpid(pid_, nullptr, WNOHANG) == 0) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-    pid_ = -1;
-  }
-
- private:
-  pid_t pid_ = -1;
-};
 
 bool hasEvent(const RecordingClient& client, const std::string& name) {
   for (const auto& e : *client.events)
@@ -78,7 +39,7 @@ TEST(JackLive, MidiseqIsAddedConnectedReadAndRemoved) {
     }
   } restore;
 
-  Child jackd({"jackd", "-n", server, "-r", "-d", "dummy", "-r", "48000", "-p", "128"});
+  ChildProcess jackd({"jackd", "-n", server, "-r", "-d", "dummy", "-r", "48000", "-p", "128"});
   auto client = rb::New<RecordingClient>();
   const auto deadline = std::chrono::steady_clock::now() + 5s;
   for (;;) {
@@ -96,7 +57,7 @@ TEST(JackLive, MidiseqIsAddedConnectedReadAndRemoved) {
 
   // A quarter-second loop: middle C on at frame 0, held for 11000 of its
   // 12000 frames, so that the sequencer mostly ends with the note down.
-  Child midiseq({"jack_midiseq", "Seq", "12000", "0", "60", "11000"});
+  ChildProcess midiseq({"jack_midiseq", "Seq", "12000", "0", "60", "11000"});
   if (!midiseq.running()) GTEST_SKIP() << "skipped: jack_midiseq (jackd2) did not start";
   ASSERT_TRUE(pumpUntil([&] { return hasEvent(*client, "ObjectAdded") && client->NumberOfSources() == 1; }))
       << "jack_midiseq never appeared";

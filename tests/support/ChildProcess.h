@@ -15,7 +15,7 @@
 
 extern char** environ;
 
-namespace chimewick::audio::testing {
+namespace chimewick_test {
 
 class ChildProcess {
  public:
@@ -75,4 +75,4 @@ class ChildProcess {
   pid_t pid_ = -1;
 };
 
-}  // namespace chimewick::audio::testing
+}  // namespace chimewick_test

@@ -1,7 +1,7 @@
-#include "Resources.h"
-
-#include <QtCore/QtGlobal>
 #include <QtCore/QDir>
+#include <QtCore/QtGlobal>
+
+#include "Resources.h"
 
 // Outside any namespace, as Q_INIT_RESOURCE requires.
 static void initResourcesOnce() { Q_INIT_RESOURCE(chimewick_resources); }

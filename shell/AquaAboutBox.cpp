@@ -9,26 +9,47 @@
 namespace {
 
 const rb::PropertyList kWindowProperties = {
-    {"Title", ""},          {"Width", 284},         {"Height", 340},         {"Placement", 2},
-    {"Frame", 0},           {"CloseButton", true},  {"Resizeable", false},   {"LiveResize", false},
-    {"MaximizeButton", false}, {"MinimizeButton", false}, {"Visible", true}, {"MenuBarVisible", true},
-    {"FullScreen", false},  {"Composite", false},   {"HasBackColor", false}, {"BackColor", "FFFFFF"},
-    {"MinWidth", 64},       {"MinHeight", 64},      {"MaxWidth", 32000},     {"MaxHeight", 32000},
+    {"Title", ""},
+    {"Width", 284},
+    {"Height", 340},
+    {"Placement", 2},
+    {"Frame", 0},
+    {"CloseButton", true},
+    {"Resizeable", false},
+    {"LiveResize", false},
+    {"MaximizeButton", false},
+    {"MinimizeButton", false},
+    {"Visible", true},
+    {"MenuBarVisible", true},
+    {"FullScreen", false},
+    {"Composite", false},
+    {"HasBackColor", false},
+    {"BackColor", "FFFFFF"},
+    {"MinWidth", 64},
+    {"MinHeight", 64},
+    {"MaxWidth", 32000},
+    {"MaxHeight", 32000},
 };
 
 // What every control of the box shares.
 rb::PropertyList Common(int left, int top, int width, int height) {
-  return {{"Left", left},           {"Top", top},          {"Width", width},     {"Height", height},
-          {"LockLeft", false},      {"LockTop", false},    {"LockRight", false}, {"LockBottom", false},
-          {"TabPanelIndex", 0},     {"Visible", true},     {"Enabled", true},    {"HelpTag", ""},
+  return {{"Left", left},           {"Top", top},         {"Width", width},     {"Height", height},
+          {"LockLeft", false},      {"LockTop", false},   {"LockRight", false}, {"LockBottom", false},
+          {"TabPanelIndex", 0},     {"Visible", true},    {"Enabled", true},    {"HelpTag", ""},
           {"AutoDeactivate", true}, {"InitialParent", ""}};
 }
 
 rb::PropertyList Label(int top, int height, int size, bool bold, bool multiline, const char* text) {
   rb::PropertyList list = Common(24, top, 236, height);
-  list.insert(list.end(), {{"TextFont", "System"}, {"TextSize", size}, {"Bold", bold}, {"Italic", false},
-                           {"Underline", false}, {"Multiline", multiline}, {"TextColor", "000000"},
-                           {"TextAlign", 1}, {"Text", text}});
+  list.insert(list.end(), {{"TextFont", "System"},
+                           {"TextSize", size},
+                           {"Bold", bold},
+                           {"Italic", false},
+                           {"Underline", false},
+                           {"Multiline", multiline},
+                           {"TextColor", "000000"},
+                           {"TextAlign", 1},
+                           {"Text", text}});
   return list;
 }
 
@@ -55,8 +76,9 @@ void AquaAboutBox::_CreateControls0() {
   icon = Find<rb::Canvas>("icon");
   icon->SetBackdrop(ambersolid48kb());
   rb::PropertyList iconProperties = Common(118, 25, 48, 47);
-  iconProperties.insert(iconProperties.end(), {{"AcceptFocus", false}, {"AcceptTabs", false},
-                                               {"UseFocusRing", true}, {"EraseBackground", true}});
+  iconProperties.insert(
+      iconProperties.end(),
+      {{"AcceptFocus", false}, {"AcceptTabs", false}, {"UseFocusRing", true}, {"EraseBackground", true}});
   icon->ApplyProperties(iconProperties);
 
   auto addLabel = [this](rb::Ref<rb::StaticText> label, const char* name, const rb::PropertyList& properties,
@@ -67,8 +89,10 @@ void AquaAboutBox::_CreateControls0() {
     rb::StaticText* control = found.get();
     found->SetHandler<void()>("Open", [this, control, handler] { (this->*handler)(*control); });
   };
-  addLabel(rb::New<rb::StaticText>(), "name", Label(84, 19, 14, true, false, kProductName), &AquaAboutBox::name_Open);
-  addLabel(rb::New<rb::StaticText>(), "version", Label(111, 12, 10, false, true, ""), &AquaAboutBox::version_Open);
+  addLabel(rb::New<rb::StaticText>(), "name", Label(84, 19, 14, true, false, kProductName),
+           &AquaAboutBox::name_Open);
+  addLabel(rb::New<rb::StaticText>(), "version", Label(111, 12, 10, false, true, ""),
+           &AquaAboutBox::version_Open);
   addLabel(rb::New<rb::StaticText>(), "description", Label(131, 39, 11, false, true, kDescription),
            &AquaAboutBox::description_Open);
 
@@ -76,11 +100,20 @@ void AquaAboutBox::_CreateControls0() {
   AddControl(credits, "credits");
   credits = Find<rb::EditField>("credits");
   rb::PropertyList creditsProperties = Common(24, 168, 236, 109);
-  creditsProperties.insert(creditsProperties.end(),
-                           {{"TextFont", "System"}, {"TextSize", 10}, {"Border", true}, {"Multiline", true},
-                            {"ScrollbarVertical", true}, {"ScrollbarHorizontal", false}, {"ReadOnly", true},
-                            {"Styled", false}, {"TextColor", "000000"}, {"BackColor", "FFFFFF"},
-                            {"UseFocusRing", true}, {"LimitText", 0}, {"AcceptTabs", false}, {"Alignment", 0}});
+  creditsProperties.insert(creditsProperties.end(), {{"TextFont", "System"},
+                                                     {"TextSize", 10},
+                                                     {"Border", true},
+                                                     {"Multiline", true},
+                                                     {"ScrollbarVertical", true},
+                                                     {"ScrollbarHorizontal", false},
+                                                     {"ReadOnly", true},
+                                                     {"Styled", false},
+                                                     {"TextColor", "000000"},
+                                                     {"BackColor", "FFFFFF"},
+                                                     {"UseFocusRing", true},
+                                                     {"LimitText", 0},
+                                                     {"AcceptTabs", false},
+                                                     {"Alignment", 0}});
   credits->ApplyProperties(creditsProperties);
   rb::EditField* creditsControl = credits.get();
   credits->SetHandler<void()>("Open", [this, creditsControl] { credits_Open(*creditsControl); });
@@ -146,7 +179,8 @@ void AquaAboutBox::hideControl(rb::RectControl& control) {
     if (i == count) return;  // not one of ours: nothing to close up
     // The last control has no next one to measure from: its own height and
     // the margin above it close the gap instead.
-    const auto next = i + 1 < count ? rb::Cast<rb::RectControl>(ControlAt(i + 1)) : rb::Ref<rb::RectControl>();
+    const auto next =
+        i + 1 < count ? rb::Cast<rb::RectControl>(ControlAt(i + 1)) : rb::Ref<rb::RectControl>();
     const int gap = next ? next->Top() - control.Top() : Height() - control.Top();
     control.SetVisible(false);
     for (int j = i; j < count; ++j) {

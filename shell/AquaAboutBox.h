@@ -7,7 +7,7 @@
 #include "rb/Window.h"
 
 class AquaAboutBox : public rb::Window {
-public:
+ public:
   AquaAboutBox();
   std::string ClassName() const override { return "AquaAboutBox"; }
 

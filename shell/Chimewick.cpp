@@ -20,7 +20,8 @@ void Chimewick::Event_Activate() {
 
 rb::String Chimewick::SiteHost() const {
   std::string_view root = SiteRoot;
-  if (const size_t scheme = root.find("://"); scheme != std::string_view::npos) root.remove_prefix(scheme + 3);
+  if (const size_t scheme = root.find("://"); scheme != std::string_view::npos)
+    root.remove_prefix(scheme + 3);
   root = root.substr(0, root.find('/'));
   return rb::String(root.substr(0, root.find(':')));
 }

@@ -6,7 +6,7 @@
 #include "rb/Window.h"
 
 class Chimewick : public rb::Application {
-public:
+ public:
   Chimewick();
   std::string ClassName() const override { return "Chimewick"; }
 

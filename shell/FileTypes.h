@@ -6,7 +6,7 @@
 #include "rb/String.h"
 
 class FileType : public rb::Object {
-public:
+ public:
   std::string ClassName() const override { return "FileType"; }
   rb::String Name;
   rb::String Extensions;
@@ -14,7 +14,7 @@ public:
 };
 
 class FileTypesSet : public rb::Object {
-public:
+ public:
   std::string ClassName() const override { return "FileTypes"; }
   rb::Ref<FileType> Text;
 };

@@ -6,7 +6,7 @@
 #include "rb/Window.h"
 
 class HelpWindow : public rb::Window {
-public:
+ public:
   HelpWindow();
   std::string ClassName() const override { return "HelpWindow"; }
 

@@ -33,7 +33,8 @@ void MenuBar1::Untitled4() {
   Append(MakeItem<rb::MenuItem>("HelpMenu", true, "Help", ""));
   Child("HelpMenu")->Append(MakeItem<rb::AppleMenuItem>("HelpAboutPlinkett", true, "About Chimewick", ""));
   Child("HelpMenu")->Append(MakeItem<rb::MenuItem>("HelpQuickStart", true, "Quick Start", ""));
-  Child("HelpMenu")->Append(MakeItem<rb::AppleMenuItem>("HelpCheckforUpdates", true, "Check for Updates", ""));
+  Child("HelpMenu")
+      ->Append(MakeItem<rb::AppleMenuItem>("HelpCheckforUpdates", true, "Check for Updates", ""));
   Child("HelpMenu")->Append(MakeItem<rb::MenuItem>("UntitledSeparator", true, "-", nullptr));
   Child("HelpMenu")->Append(MakeItem<rb::MenuItem>("HelpPlinkettontheWeb", true, "Chimewick on the Web", ""));
   Child("HelpMenu")->Append(MakeItem<rb::MenuItem>("HelpSupport", true, "Support", ""));

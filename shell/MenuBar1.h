@@ -5,7 +5,7 @@
 #include "rb/Menu.h"
 
 class MenuBar1 : public rb::MenuBar {
-public:
+ public:
   // Builds the File menu, then the Help menu.
   MenuBar1();
   std::string ClassName() const override { return "MenuBar1"; }

@@ -6,7 +6,7 @@
 #include "rb/Controls.h"
 
 class StaticURL : public rb::StaticText {
-public:
+ public:
   StaticURL();
   std::string ClassName() const override { return "StaticURL"; }
 

@@ -33,7 +33,8 @@ void Chimewick::CheckForUpdates(const rb::String& productCode) {
     return;
   }
   if (text == App()->ShortVersion()) {
-    rb::MsgBox("Your version of " + productCode + " is up to date." + rb::EndOfLine() + "Current version: " + text);
+    rb::MsgBox("Your version of " + productCode + " is up to date." + rb::EndOfLine() +
+               "Current version: " + text);
   } else {
     rb::MsgBox("A newer version of " + productCode + " is available. Please go to " + SiteHost() +
                " to download the latest version: " + text);

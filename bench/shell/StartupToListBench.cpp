@@ -16,15 +16,14 @@
 #include <vector>
 
 #include "PlaybackEntrypoints.h"
+#include "ProcessAge.h"
 #include "ProcessLife.h"
 #include "Resources.h"
 #include "Window1.h"
 #include "rb/PluginHost.h"
-#include "ProcessAge.h"
 #include "rb/Runtime.h"
 
 namespace {
-
 
 // One start-up in this process; prints milliseconds to stdout.
 int RunOnce(int argc, char** argv) {
@@ -51,7 +50,8 @@ int main(int argc, char** argv) {
   setenv("QT_QPA_PLATFORM", "offscreen", 1);
   setenv("CHIMEWICK_AUDIO_OUTPUT", "null", 1);
   setenv("CHIMEWICK_MIDI", "virtual", 1);
-  const auto config = std::filesystem::temp_directory_path() / ("chimewick-bench-" + std::to_string(getpid()));
+  const auto config =
+      std::filesystem::temp_directory_path() / ("chimewick-bench-" + std::to_string(getpid()));
   std::filesystem::create_directories(config);
   setenv("XDG_CONFIG_HOME", config.c_str(), 1);
 
@@ -83,7 +83,9 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::sort(runs.begin(), runs.end());
-  std::printf("process start to instrument list filled (%d rows), %zu runs: median %.1f ms, min %.1f ms, max %.1f ms\n",
-              rows, runs.size(), runs[runs.size() / 2], runs.front(), runs.back());
+  std::printf(
+      "process start to instrument list filled (%d rows), %zu runs: median %.1f ms, min %.1f ms, max %.1f "
+      "ms\n",
+      rows, runs.size(), runs[runs.size() / 2], runs.front(), runs.back());
   return 0;
 }

@@ -1,11 +1,11 @@
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <QtCore/QCoreApplication>
 #include <QtCore/QSocketNotifier>
-
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
-#include <fcntl.h>
-#include <unistd.h>
 
 #include "FrameworkInternal.h"
 #include "rb/Runtime.h"

@@ -1,8 +1,8 @@
+#include "rb/Object.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
-
-#include "rb/Object.h"
 
 namespace {
 

@@ -119,10 +119,10 @@ TEST(HelpWindow, HoldsTheQuickStartTextAndOneInstance) {
   const std::string text = help->Find<rb::EditField>("EditField1")->Text().Bytes();
   EXPECT_EQ(text, AsShown(chimewick::ResourceText("QuickStart.txt")));
   EXPECT_EQ(CountLines(text, '\n'), 20);
-  for (const char* line : {"T - Transpose upwards", "R - Transpose downwards", "P - Move pitch up",
-                           "O - Move pitch down", "1..6 - Select Preset (Shift to set)",
-                           "Arrow Keys - Change instrument",
-                           "C, D, E, F, G, A, B - Select Key (Keyboard \u2018C\u2019 plays as the selected key)"}) {
+  for (const char* line :
+       {"T - Transpose upwards", "R - Transpose downwards", "P - Move pitch up", "O - Move pitch down",
+        "1..6 - Select Preset (Shift to set)", "Arrow Keys - Change instrument",
+        "C, D, E, F, G, A, B - Select Key (Keyboard \u2018C\u2019 plays as the selected key)"}) {
     EXPECT_NE(text.find(std::string("\n") + line), std::string::npos) << line;
   }
   EXPECT_FALSE(help->Find<rb::PushButton>("PushButton1")->Property("Default").BooleanValue());

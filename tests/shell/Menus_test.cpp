@@ -51,7 +51,7 @@ TEST(MenuBar, HasTheFileAndHelpMenusInOrder) {
 }
 
 class MenuCommandsTest : public ::testing::Test {
-protected:
+ protected:
   void SetUp() override {
     ShownMessages().clear();
     OpenedURLs().clear();

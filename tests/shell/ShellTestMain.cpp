@@ -26,8 +26,8 @@ int main(int argc, char** argv) {
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
   setenv("CHIMEWICK_AUDIO_OUTPUT", "null", 0);
   setenv("CHIMEWICK_MIDI", "virtual", 0);
-  const auto config = std::filesystem::temp_directory_path() /
-                      ("chimewick-shell-test-" + std::to_string(::getpid()));
+  const auto config =
+      std::filesystem::temp_directory_path() / ("chimewick-shell-test-" + std::to_string(::getpid()));
   std::filesystem::create_directories(config);
   setenv("XDG_CONFIG_HOME", config.c_str(), 1);
 

@@ -1,6 +1,5 @@
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 
@@ -23,7 +22,8 @@ const char* const kPlaybackEntryNames[] = {
     "MidiPlaybackZel.__exit",
     "MidiPlaybackZel.Callback as integer",
     "MidiPlaybackZel.Init as boolean",
-    "MidiPlaybackZel.SendMidiEvent(Status as integer, Data1 as integer, Data2 as integer, OffsetSampleFrame as integer)",
+    "MidiPlaybackZel.SendMidiEvent(Status as integer, Data1 as integer, Data2 as integer, OffsetSampleFrame "
+    "as integer)",
     "MidiPlaybackZel.InstrumentCount as integer",
     "MidiPlaybackZel.InstrumentID(index as integer) as integer",
     "MidiPlaybackZel.InstrumentName(index as integer) as string",
@@ -53,12 +53,13 @@ TEST(StartUp, OneChangedCharacterLeavesTheEntryUnboundAndItsCallFailsInOrder) {
   struct Case {
     const char* name;
   };
-  const Case changed[] = {{"MidiPlaybackZel.Init as Boolean"},
-                          {"MidiPlaybackZel.InstrumentName(Index as integer) as string"},
-                          {"MidiPlaybackZel.SendMidiEvent(Status as integer, Data1 as integer, Data2 as integer, "
-                           "OffsetSampleFrame as integer) "},
-                          {"MidiPlaybackZel.InstrumentIDOnChannel(Channel as integer) as integer.set"},
-                          {"midiPlaybackZel.__exit"}};
+  const Case changed[] = {
+      {"MidiPlaybackZel.Init as Boolean"},
+      {"MidiPlaybackZel.InstrumentName(Index as integer) as string"},
+      {"MidiPlaybackZel.SendMidiEvent(Status as integer, Data1 as integer, Data2 as integer, "
+       "OffsetSampleFrame as integer) "},
+      {"MidiPlaybackZel.InstrumentIDOnChannel(Channel as integer) as integer.set"},
+      {"midiPlaybackZel.__exit"}};
   for (const auto& c : changed) {
     rb::PluginEntrypointTable table({c.name});
     table.Bind();
@@ -80,10 +81,19 @@ TEST(StartUp, AnExceptionEscapingTheEventLoopReachesTheHandlerAndFinalisationRun
 
   ASSERT_FALSE(ShownMessages().empty()) << "the unhandled-exception handler shows the message";
   EXPECT_NE(ShownMessages().back().find("escaped from the event loop"), std::string::npos);
-  const std::vector<std::string> expected = {
-      "RuntimeInitExternalClasses", "_InitPluginEntrypoints", "_InitFileTypes", "_NewAppInstance",
-      "_ApplicationAddMenuHandlers", "_MakeDefaultView", "RuntimeRun", "ambersolid48kb", "mask48",
-      "implicit windows", "windows", "FileTypes", "MenuBar1"};
+  const std::vector<std::string> expected = {"RuntimeInitExternalClasses",
+                                             "_InitPluginEntrypoints",
+                                             "_InitFileTypes",
+                                             "_NewAppInstance",
+                                             "_ApplicationAddMenuHandlers",
+                                             "_MakeDefaultView",
+                                             "RuntimeRun",
+                                             "ambersolid48kb",
+                                             "mask48",
+                                             "implicit windows",
+                                             "windows",
+                                             "FileTypes",
+                                             "MenuBar1"};
   EXPECT_EQ(steps, expected);
 }
 
@@ -99,10 +109,18 @@ TEST(StartUp, AnExceptionOfNoKnownKindStillReachesTheHandlerAndFinalisationRuns)
   SetProcessLifeObserverForTesting(nullptr);
 
   EXPECT_EQ(ShownMessages().size(), 1u) << "the unhandled-exception handler shows one message";
-  const std::vector<std::string> expected = {
-      "RuntimeInitExternalClasses", "_InitPluginEntrypoints", "_InitFileTypes", "_NewAppInstance",
-      "_ApplicationAddMenuHandlers", "_MakeDefaultView", "ambersolid48kb", "mask48",
-      "implicit windows", "windows", "FileTypes", "MenuBar1"};
+  const std::vector<std::string> expected = {"RuntimeInitExternalClasses",
+                                             "_InitPluginEntrypoints",
+                                             "_InitFileTypes",
+                                             "_NewAppInstance",
+                                             "_ApplicationAddMenuHandlers",
+                                             "_MakeDefaultView",
+                                             "ambersolid48kb",
+                                             "mask48",
+                                             "implicit windows",
+                                             "windows",
+                                             "FileTypes",
+                                             "MenuBar1"};
   EXPECT_EQ(steps, expected);
 }
 
@@ -125,7 +143,8 @@ TEST(StartUp, AStartWhileRunningActivatesTheRunningInstance) {
 // File > Quit (chosen when the window system asks it to end, as a logout
 // does) and writes its preferences.
 TEST(WholeProgram, StartsHeadlessQuitsAndWritesItsPreferencesOnce) {
-  const auto config = std::filesystem::temp_directory_path() / ("chimewick-run-" + std::to_string(::getpid()));
+  const auto config =
+      std::filesystem::temp_directory_path() / ("chimewick-run-" + std::to_string(::getpid()));
   std::filesystem::remove_all(config);
   std::filesystem::create_directories(config);
   const auto log = config / "stderr.txt";

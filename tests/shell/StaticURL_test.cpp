@@ -1,21 +1,27 @@
+#include "StaticURL.h"
+
 #include <gtest/gtest.h>
 
 #include "ShellTestSupport.h"
-#include "StaticURL.h"
 #include "rb/Dialogs.h"
 #include "rb/Window.h"
 
 namespace {
 
 class StaticURLTest : public ::testing::Test {
-protected:
+ protected:
   void SetUp() override {
     OpenedURLs().clear();
     window = rb::New<rb::Window>();
     link = rb::New<StaticURL>();
     window->AddControl(link, "homePage");
-    link->ApplyProperties({{"Left", 24}, {"Top", 307}, {"Width", 236}, {"Height", 13},
-                           {"Text", "Brambury Software"}, {"TextColor", "0000CC"}, {"Underline", false}});
+    link->ApplyProperties({{"Left", 24},
+                           {"Top", 307},
+                           {"Width", 236},
+                           {"Height", 13},
+                           {"Text", "Brambury Software"},
+                           {"TextColor", "0000CC"},
+                           {"Underline", false}});
   }
   void Click(int x, int y) {
     EXPECT_TRUE(link->RaiseEvent<bool>("MouseDown", x, y));
@@ -35,8 +41,8 @@ TEST_F(StaticURLTest, OpensOnlyForAReleaseStrictlyInside) {
     bool opens;
   };
   const Case cases[] = {
-      {0, 5, false},     {5, 0, false},        {w, 5, false}, {5, h, false}, {-1, 5, false},
-      {5, -3, false},    {w + 10, h + 10, false}, {1, 1, true},  {w - 1, h - 1, true},
+      {0, 5, false},  {5, 0, false},           {w, 5, false}, {5, h, false},        {-1, 5, false},
+      {5, -3, false}, {w + 10, h + 10, false}, {1, 1, true},  {w - 1, h - 1, true},
   };
   for (const auto& c : cases) {
     OpenedURLs().clear();
@@ -71,7 +77,8 @@ TEST_F(StaticURLTest, OpenTurnsTheLabelIntoALinkBeforeTheOwnersOpen) {
   link->RaiseOpen();
   EXPECT_EQ(seenByOwner, StaticURL::kAtRest);
   EXPECT_TRUE(underlinedForOwner);
-  EXPECT_EQ(link->TextColor(), (rb::Color{10, 20, 30})) << "the owner's colour stays until the next mouse event";
+  EXPECT_EQ(link->TextColor(), (rb::Color{10, 20, 30}))
+      << "the owner's colour stays until the next mouse event";
 }
 
 TEST_F(StaticURLTest, ColoursFollowThePointerAndTheButton) {

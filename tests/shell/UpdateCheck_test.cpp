@@ -12,7 +12,7 @@ namespace {
 using chimewick_test::LocalHttpServer;
 
 class UpdateCheckTest : public ::testing::Test {
-protected:
+ protected:
   void SetUp() override { ShownMessages().clear(); }
   // Checks against the server and returns the one message shown.
   std::string Check(LocalHttpServer& server) {
@@ -26,7 +26,8 @@ protected:
            std::to_string(status) + ").";
   }
   static std::string Newer(const std::string& version) {
-    return "A newer version of ChimewickHE is available. Please go to 127.0.0.1 to download the latest version: " +
+    return "A newer version of ChimewickHE is available. Please go to 127.0.0.1 to download the latest "
+           "version: " +
            version;
   }
   static std::string Current() { return App()->ShortVersion().Bytes(); }

@@ -16,7 +16,7 @@ namespace rb {
 // outside 0..LastIndex raises OutOfBoundsException.
 template <class T>
 class Array {
-public:
+ public:
   Array() = default;
   Array(std::initializer_list<T> items) : items_(items) {}
   explicit Array(int lastIndex) : items_(lastIndex < 0 ? 0 : size_t(lastIndex) + 1) {}
@@ -27,8 +27,14 @@ public:
   // Ascending; Strings by the framework's text rule (stable for equal texts).
   void Sort() { std::stable_sort(items_.begin(), items_.end()); }
 
-  T& operator()(int i) { Check(i); return items_[size_t(i)]; }
-  const T& operator()(int i) const { Check(i); return items_[size_t(i)]; }
+  T& operator()(int i) {
+    Check(i);
+    return items_[size_t(i)];
+  }
+  const T& operator()(int i) const {
+    Check(i);
+    return items_[size_t(i)];
+  }
   T& operator[](int i) { return (*this)(i); }
   const T& operator[](int i) const { return (*this)(i); }
 
@@ -37,7 +43,7 @@ public:
   auto begin() const { return items_.begin(); }
   auto end() const { return items_.end(); }
 
-private:
+ private:
   void Check(int i) const {
     if (i < 0 || i >= int(items_.size())) throw OutOfBoundsException();
   }
@@ -46,7 +52,7 @@ private:
 
 // Keys are texts compared by the framework's text rule.
 class Dictionary : public Object {
-public:
+ public:
   bool HasKey(const String& key) const { return map_.count(key) != 0; }
   // Raises OutOfBoundsException (the framework's KeyNotFound) for a missing key.
   Variant Value(const String& key) const;
@@ -56,7 +62,7 @@ public:
   int Count() const noexcept { return int(map_.size()); }
   std::string ClassName() const override { return "Dictionary"; }
 
-private:
+ private:
   std::unordered_map<String, Variant, StringRuleHash, StringRuleEqual> map_;
 };
 

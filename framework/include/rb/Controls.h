@@ -36,7 +36,7 @@ namespace rb {
 class Window;
 
 class Control : public Object, public PropertyBag {
-public:
+ public:
   ~Control() override;
   std::string ClassName() const override { return "Control"; }
 
@@ -50,7 +50,7 @@ public:
   // Raised by the window after every control exists.
   virtual void RaiseOpen() { RaiseEvent<void>("Open"); }
 
-protected:
+ protected:
   friend class Window;
   virtual void AttachTo(Window& window, const String& name, int index);
 
@@ -60,18 +60,25 @@ protected:
 };
 
 class RectControl : public Control {
-public:
+ public:
   RectControl();
   ~RectControl() override;
   std::string ClassName() const override { return "RectControl"; }
 
-  int Left() const; void SetLeft(int v);
-  int Top() const; void SetTop(int v);
-  int Width() const; void SetWidth(int v);
-  int Height() const; void SetHeight(int v);
-  bool Visible() const; void SetVisible(bool v);
-  bool Enabled() const; void SetEnabled(bool v);
-  String HelpTag() const; void SetHelpTag(const String& v);
+  int Left() const;
+  void SetLeft(int v);
+  int Top() const;
+  void SetTop(int v);
+  int Width() const;
+  void SetWidth(int v);
+  int Height() const;
+  void SetHeight(int v);
+  bool Visible() const;
+  void SetVisible(bool v);
+  bool Enabled() const;
+  void SetEnabled(bool v);
+  String HelpTag() const;
+  void SetHelpTag(const String& v);
 
   void SetProperty(const String& name, const Variant& value) override;
   Variant Property(const String& name) const override;
@@ -79,7 +86,7 @@ public:
   // The widget behind the control (made by the subclass constructor).
   QWidget* Widget() const noexcept;
 
-protected:
+ protected:
   void AttachTo(Window& window, const String& name, int index) override;
   void SetWidget(QWidget* widget);  // takes ownership
   // Geometry is kept here and applied to the widget, in window coordinates
@@ -91,7 +98,7 @@ protected:
 };
 
 class PopupMenu : public RectControl {
-public:
+ public:
   PopupMenu();
   std::string ClassName() const override { return "PopupMenu"; }
   void AddRow(const String& text);
@@ -111,11 +118,13 @@ public:
 };
 
 class Slider : public RectControl {
-public:
+ public:
   Slider();
   std::string ClassName() const override { return "Slider"; }
-  int Minimum() const; void SetMinimum(int v);
-  int Maximum() const; void SetMaximum(int v);
+  int Minimum() const;
+  void SetMinimum(int v);
+  int Maximum() const;
+  void SetMaximum(int v);
   int Value() const;
   // Clamped to Minimum..Maximum; raises ValueChanged before it returns when
   // the value changes.
@@ -127,17 +136,23 @@ public:
 };
 
 class StaticText : public RectControl {
-public:
+ public:
   StaticText();
   std::string ClassName() const override { return "StaticText"; }
-  String Text() const; void SetText(const String& v);
-  Color TextColor() const; void SetTextColor(Color c);
-  bool Underline() const; void SetUnderline(bool v);
-  bool Bold() const; void SetBold(bool v);
+  String Text() const;
+  void SetText(const String& v);
+  Color TextColor() const;
+  void SetTextColor(Color c);
+  bool Underline() const;
+  void SetUnderline(bool v);
+  bool Bold() const;
+  void SetBold(bool v);
   // In points of a 72-dpi screen, that is pixels; 0 the standard size.
-  int TextSize() const; void SetTextSize(int points);
+  int TextSize() const;
+  void SetTextSize(int points);
   // 0 left, 1 centred, 2 right.
-  int TextAlign() const; void SetTextAlign(int v);
+  int TextAlign() const;
+  void SetTextAlign(int v);
   // Properties also taken: TextFont, Italic, Multiline, InitialParent (the
   // name of a control of the same window that this label lies on).
   void SetProperty(const String& name, const Variant& value) override;
@@ -145,28 +160,32 @@ public:
 };
 
 class BevelButton : public RectControl {
-public:
+ public:
   BevelButton();
   std::string ClassName() const override { return "BevelButton"; }
-  String Caption() const; void SetCaption(const String& v);
+  String Caption() const;
+  void SetCaption(const String& v);
   // The pressed state. Assigning raises no Action.
-  bool Value() const; void SetValue(bool v);
-  bool Bold() const; void SetBold(bool v);
+  bool Value() const;
+  void SetValue(bool v);
+  bool Bold() const;
+  void SetBold(bool v);
   void SetProperty(const String& name, const Variant& value) override;
   Variant Property(const String& name) const override;
 };
 
 class Canvas : public RectControl {
-public:
+ public:
   Canvas();
   std::string ClassName() const override { return "Canvas"; }
-  Ref<Picture> Backdrop() const; void SetBackdrop(Ref<Picture> p);
+  Ref<Picture> Backdrop() const;
+  void SetBackdrop(Ref<Picture> p);
   void SetProperty(const String& name, const Variant& value) override;
   Variant Property(const String& name) const override;
 };
 
 class Line : public RectControl {
-public:
+ public:
   Line();
   std::string ClassName() const override { return "Line"; }
   // X1, Y1, X2, Y2, BorderWidth, LineColor through SetProperty.
@@ -175,11 +194,13 @@ public:
 };
 
 class EditField : public RectControl {
-public:
+ public:
   EditField();
   std::string ClassName() const override { return "EditField"; }
-  String Text() const; void SetText(const String& v);
-  bool ReadOnly() const; void SetReadOnly(bool v);
+  String Text() const;
+  void SetText(const String& v);
+  bool ReadOnly() const;
+  void SetReadOnly(bool v);
   // Also: Multiline, ScrollbarVertical, ScrollbarHorizontal, Border,
   // TextSize, TextColor, BackColor, Styled, LimitText, AcceptTabs, Alignment.
   void SetProperty(const String& name, const Variant& value) override;
@@ -187,10 +208,11 @@ public:
 };
 
 class PushButton : public RectControl {
-public:
+ public:
   PushButton();
   std::string ClassName() const override { return "PushButton"; }
-  String Caption() const; void SetCaption(const String& v);
+  String Caption() const;
+  void SetCaption(const String& v);
   // Default and Cancel are taken as properties.
   void SetProperty(const String& name, const Variant& value) override;
   Variant Property(const String& name) const override;

@@ -8,7 +8,7 @@
 namespace rb {
 
 class RuntimeException : public std::exception {
-public:
+ public:
   explicit RuntimeException(std::string message = {}) : Message(std::move(message)) {}
   const char* what() const noexcept override { return Message.c_str(); }
   virtual std::string ClassName() const { return "RuntimeException"; }
@@ -18,14 +18,14 @@ public:
 
 // Raised when a nil object reference is used.
 class NilObjectException : public RuntimeException {
-public:
+ public:
   NilObjectException() : RuntimeException("Nil object") {}
   std::string ClassName() const override { return "NilObjectException"; }
 };
 
 // Raised for an index or offset outside a container or memory block.
 class OutOfBoundsException : public RuntimeException {
-public:
+ public:
   explicit OutOfBoundsException(std::string message = "Out of bounds")
       : RuntimeException(std::move(message)) {}
   std::string ClassName() const override { return "OutOfBoundsException"; }
@@ -33,7 +33,7 @@ public:
 
 // Raised when a plug-in member is called whose entry point never bound.
 class UnboundEntrypointException : public RuntimeException {
-public:
+ public:
   explicit UnboundEntrypointException(const std::string& entryName)
       : RuntimeException("Plug-in entry point not bound: " + entryName) {}
   std::string ClassName() const override { return "UnboundEntrypointException"; }

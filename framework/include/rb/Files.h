@@ -13,7 +13,7 @@ class TextOutputStream;
 class TextInputStream;
 
 class FolderItem : public Object {
-public:
+ public:
   explicit FolderItem(std::string path) : path_(std::move(path)) {}
   std::string ClassName() const override { return "FolderItem"; }
   const std::string& Path() const noexcept { return path_; }
@@ -28,7 +28,7 @@ public:
   // Nil when the file does not exist, is no regular file or cannot be opened.
   Ref<TextInputStream> OpenAsTextFile() const;
 
-private:
+ private:
   std::string path_;
 };
 
@@ -37,7 +37,7 @@ private:
 Ref<FolderItem> PreferencesFolder();
 
 class TextOutputStream : public Object {
-public:
+ public:
   ~TextOutputStream() override;
   std::string ClassName() const override { return "TextOutputStream"; }
   // Writes the text and the line end (EndOfLine).
@@ -50,7 +50,7 @@ public:
   // been written by any stream (-1: never).
   static void FailWritesAfterForTesting(long bytes);
 
-private:
+ private:
   friend class FolderItem;
   struct Impl;
   explicit TextOutputStream(std::unique_ptr<Impl> impl);
@@ -58,14 +58,14 @@ private:
 };
 
 class TextInputStream : public Object {
-public:
+ public:
   std::string ClassName() const override { return "TextInputStream"; }
   // The whole rest of the file as one text, bytes unchanged; "" once read,
   // and "" (with the reason on standard error) for a file over 256 MiB.
   String ReadAll();
   void Close();
 
-private:
+ private:
   friend class FolderItem;
   explicit TextInputStream(std::string path) : path_(std::move(path)) {}
   std::string path_;

@@ -9,7 +9,7 @@
 namespace rb {
 
 class HTTPSocket : public Object {
-public:
+ public:
   // DefaultPort 80; request headers Accept "*/*" and Accept-Language "en".
   HTTPSocket();
   std::string ClassName() const override { return "HTTPSocket"; }
@@ -34,7 +34,7 @@ public:
   // 0, or -1 after a time-out or a failed connection.
   int ErrorCode() const noexcept { return error_; }
 
-private:
+ private:
   std::vector<std::pair<String, String>> headers_;
   int status_ = 0;
   int error_ = 0;

@@ -11,7 +11,7 @@
 namespace rb {
 
 class MemoryBlock : public Object {
-public:
+ public:
   explicit MemoryBlock(size_t size = 0) : bytes_(size, 0) {}
   MemoryBlock(const uint8_t* data, size_t size) : bytes_(data, data + size) {}
 
@@ -21,7 +21,7 @@ public:
   const uint8_t* Data() const noexcept { return bytes_.data(); }
   std::string ClassName() const override { return "MemoryBlock"; }
 
-private:
+ private:
   std::vector<uint8_t> bytes_;
 };
 

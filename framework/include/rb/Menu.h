@@ -10,7 +10,7 @@
 namespace rb {
 
 class MenuItem : public Object {
-public:
+ public:
   std::string ClassName() const override { return "MenuItem"; }
   String Name;
   // "-" makes a separator.
@@ -25,24 +25,24 @@ public:
   // The direct child with this name, or nil.
   Ref<MenuItem> Child(const String& name) const;
 
-private:
+ private:
   Array<Ref<MenuItem>> children_;
 };
 
 // The application's Quit item: without a handler of its own it quits.
 class QuitMenuItem : public MenuItem {
-public:
+ public:
   std::string ClassName() const override { return "QuitMenuItem"; }
 };
 
 // An item the platform may show in the application menu.
 class AppleMenuItem : public MenuItem {
-public:
+ public:
   std::string ClassName() const override { return "AppleMenuItem"; }
 };
 
 class MenuBar : public MenuItem {
-public:
+ public:
   std::string ClassName() const override { return "MenuBar"; }
 };
 

@@ -28,7 +28,7 @@
 namespace rb {
 
 class Object {
-public:
+ public:
   Object() = default;
   Object(const Object&) = delete;
   Object& operator=(const Object&) = delete;
@@ -62,8 +62,10 @@ public:
   R RaiseEvent(std::string_view event, Args... args) {
     const std::any* slot = FindHandler(event);
     if (slot == nullptr) {
-      if constexpr (std::is_void_v<R>) return;
-      else return R{};
+      if constexpr (std::is_void_v<R>)
+        return;
+      else
+        return R{};
     }
     const auto* held = std::any_cast<std::shared_ptr<const std::function<R(Args...)>>>(slot);
     if (held == nullptr) ThrowHandlerMismatch(event);
@@ -71,12 +73,12 @@ public:
     return (*handler)(std::forward<Args>(args)...);
   }
 
-protected:
+ protected:
   // Frees the object; the plug-in host overrides it for objects it allocates
   // itself.
   virtual void Destroy() const noexcept { delete this; }
 
-private:
+ private:
   struct NameHash {
     using is_transparent = void;
     size_t operator()(std::string_view s) const noexcept { return std::hash<std::string_view>{}(s); }
@@ -92,28 +94,41 @@ private:
 // the framework's nil-object exception.
 template <class T>
 class Ref {
-public:
+ public:
   Ref() noexcept = default;
   Ref(std::nullptr_t) noexcept {}
-  Ref(T* p) noexcept : p_(p) { if (p_) p_->Retain(); }
+  Ref(T* p) noexcept : p_(p) {
+    if (p_) p_->Retain();
+  }
   Ref(const Ref& o) noexcept : Ref(o.p_) {}
   Ref(Ref&& o) noexcept : p_(std::exchange(o.p_, nullptr)) {}
   template <class U, class = std::enable_if_t<std::is_convertible_v<U*, T*>>>
   Ref(const Ref<U>& o) noexcept : Ref(static_cast<T*>(o.get())) {}
-  ~Ref() { if (p_) p_->Release(); }
+  ~Ref() {
+    if (p_) p_->Release();
+  }
 
-  Ref& operator=(Ref o) noexcept { std::swap(p_, o.p_); return *this; }
+  Ref& operator=(Ref o) noexcept {
+    std::swap(p_, o.p_);
+    return *this;
+  }
 
   T* get() const noexcept { return p_; }
-  T* operator->() const { if (!p_) ThrowNilObject(); return p_; }
-  T& operator*() const { if (!p_) ThrowNilObject(); return *p_; }
+  T* operator->() const {
+    if (!p_) ThrowNilObject();
+    return p_;
+  }
+  T& operator*() const {
+    if (!p_) ThrowNilObject();
+    return *p_;
+  }
   explicit operator bool() const noexcept { return p_ != nullptr; }
   bool operator==(const Ref& o) const noexcept { return p_ == o.p_; }
   bool operator==(std::nullptr_t) const noexcept { return p_ == nullptr; }
   void reset() noexcept { Ref().swap(*this); }
   void swap(Ref& o) noexcept { std::swap(p_, o.p_); }
 
-private:
+ private:
   T* p_ = nullptr;
 };
 

@@ -13,7 +13,7 @@ namespace rb {
 class Graphics;
 
 class Picture : public Object {
-public:
+ public:
   Picture(int width, int height);
   explicit Picture(const QImage& image);
   ~Picture() override;
@@ -30,13 +30,13 @@ public:
   const QImage& Image() const;
   QImage& Image();
 
-private:
+ private:
   std::unique_ptr<QImage> image_;
   Ref<Picture> mask_;
 };
 
 class Graphics : public Object {
-public:
+ public:
   explicit Graphics(Ref<Picture> target) : target_(std::move(target)) {}
   std::string ClassName() const override { return "Graphics"; }
   // Draws source at (x, y) scaled to destW x destH from its part (srcX,
@@ -44,14 +44,14 @@ public:
   void DrawPicture(const Ref<Picture>& source, int x, int y, int destW = -10000, int destH = -10000,
                    int srcX = 0, int srcY = 0, int srcW = -10000, int srcH = -10000);
 
-private:
+ private:
   Ref<Picture> target_;
 };
 
 // The application's resources: pictures by number (Qt resources under
 // ":/pictures/<number>.png").
 class ResourceFork : public Object {
-public:
+ public:
   std::string ClassName() const override { return "ResourceFork"; }
   // Nil when the application has no picture of that number.
   Ref<Picture> GetPicture(int number) const;

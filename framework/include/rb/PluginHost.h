@@ -40,7 +40,7 @@ void HideHostFunctionForTesting(const char* name, bool hidden);
 // An object of a plug-in class. Its instance data is zero-filled when made;
 // the record's destructor runs on release.
 class PluginObject : public Object {
-public:
+ public:
   // Nil when no class of that name is registered. Calls the class's
   // constructor when it has one. Main thread.
   static Ref<PluginObject> New(const String& className);
@@ -56,10 +56,10 @@ public:
   int32_t ReadIntProperty(const String& name) const;
   const PluginClassDefinition& Record() const noexcept { return *record_; }
 
-protected:
+ protected:
   void Destroy() const noexcept override;
 
-private:
+ private:
   explicit PluginObject(const PluginClassDefinition* record) : record_(record) {}
   const PluginClassDefinition* record_;
 };
@@ -80,7 +80,7 @@ void* RuntimeLookupPluginEntrypoint(const char* entryName);
 
 // The program's table of entry points, filled once at start-up.
 class PluginEntrypointTable {
-public:
+ public:
   explicit PluginEntrypointTable(std::vector<std::string> names);
   // Looks every name up (RuntimeLookupPluginEntrypoint); tests nothing.
   // Main thread, after the plug-ins are loaded.
@@ -93,7 +93,7 @@ public:
   const std::string& Name(size_t index) const { return names_.at(index); }
   size_t Size() const noexcept { return names_.size(); }
 
-private:
+ private:
   std::vector<std::string> names_;
   std::vector<void*> entries_;
 };

@@ -45,31 +45,31 @@ struct PluginMethodEntryOld {  // 3 words: what an old host (< 5.9) reads
 };
 
 struct PluginPropertyEntry {  // 10 words
-  const char* group;  // nullptr: none
+  const char* group;          // nullptr: none
   const char* name;
   const char* type;
   PluginWord flags;
-  intptr_t getter;    // -1: the host reads the field straight from the instance data
-  void* setter;       // nullptr: read-only
+  intptr_t getter;  // -1: the host reads the field straight from the instance data
+  void* setter;     // nullptr: read-only
   PluginWord fieldOffset;
   PluginWord reserved[3];
 };
 
-struct PluginClassDefinition {  // 32 words
-  PluginWord version;        // 0: 9
-  const char* name;          // 1
-  const char* superName;     // 2
-  PluginWord dataSize;       // 3
-  PluginWord dataOffset;     // 4: written by the host when registered
-  void* constructor;         // 5
-  void* destructor;          // 6: void(void* object)
+struct PluginClassDefinition {      // 32 words
+  PluginWord version;               // 0: 9
+  const char* name;                 // 1
+  const char* superName;            // 2
+  PluginWord dataSize;              // 3
+  PluginWord dataOffset;            // 4: written by the host when registered
+  void* constructor;                // 5
+  void* destructor;                 // 6: void(void* object)
   PluginPropertyEntry* properties;  // 7
-  PluginWord propertyCount;  // 8
-  void* methods;             // 9: PluginMethodEntry[] (or the old layout)
-  PluginWord methodCount;    // 10
-  PluginWord further[9];     // 11..19
-  PluginWord flags;          // 20
-  PluginWord reserved[11];   // 21..31
+  PluginWord propertyCount;         // 8
+  void* methods;                    // 9: PluginMethodEntry[] (or the old layout)
+  PluginWord methodCount;           // 10
+  PluginWord further[9];            // 11..19
+  PluginWord flags;                 // 20
+  PluginWord reserved[11];          // 21..31
 };
 
 typedef void (*REALPluginMainFn)(HostResolver resolver);

@@ -16,7 +16,7 @@ using PropertyList = std::vector<std::pair<String, Variant>>;
 // class acts on changes what is shown; every other one is stored as given and
 // reads back with Property().
 class PropertyBag {
-public:
+ public:
   virtual ~PropertyBag() = default;
   // Applies each pair with SetProperty, in order.
   void ApplyProperties(const PropertyList& list);
@@ -25,11 +25,11 @@ public:
   // acts on); nil when never set.
   virtual Variant Property(const String& name) const;
 
-protected:
+ protected:
   void StoreProperty(const String& name, const Variant& value);
   Variant StoredProperty(const String& name) const;
 
-private:
+ private:
   PropertyList stored_;
 };
 

@@ -10,7 +10,7 @@
 namespace rb {
 
 class RegExMatch : public Object {
-public:
+ public:
   std::string ClassName() const override { return "RegExMatch"; }
   // Group 0 is the whole match; "" for a group that did not take part or an
   // index beyond the groups.
@@ -18,12 +18,12 @@ public:
   int SubExpressionCount() const noexcept { return int(groups_.size()); }
   explicit RegExMatch(std::vector<String> groups) : groups_(std::move(groups)) {}
 
-private:
+ private:
   std::vector<String> groups_;
 };
 
 class RegEx : public Object {
-public:
+ public:
   struct OptionSet {
     bool CaseSensitive = false;
     bool DotMatchAll = false;  // a dot also matches a line end

@@ -16,7 +16,7 @@
 namespace rb {
 
 class String {
-public:
+ public:
   String() = default;
   String(const char* s) : String(std::string_view(s ? s : "")) {}
   String(std::string_view s);
@@ -41,7 +41,7 @@ public:
   friend bool operator==(const String& a, const char* b) noexcept { return a == String(b); }
   friend bool operator<(const String& a, const String& b) noexcept;
 
-private:
+ private:
   std::shared_ptr<const std::string> text_;
 };
 

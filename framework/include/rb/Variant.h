@@ -22,7 +22,7 @@
 namespace rb {
 
 class Variant {
-public:
+ public:
   enum class Type { Nil, Integer, Double, Boolean, String, Object };
 
   Variant() = default;
@@ -49,7 +49,7 @@ public:
 
   friend bool operator==(const Variant& a, const Variant& b);
 
-private:
+ private:
   std::variant<std::monostate, int64_t, double, bool, rb::String, Ref<Object>> v_;
 };
 

@@ -30,7 +30,7 @@ class QWidget;
 namespace rb {
 
 class Window : public Object, public PropertyBag {
-public:
+ public:
   Window();
   ~Window() override;
   std::string ClassName() const override { return "Window"; }
@@ -48,9 +48,12 @@ public:
   Variant Property(const String& name) const override;
 
   String Title() const;
-  int Width() const; void SetWidth(int v);
-  int Height() const; void SetHeight(int v);
-  bool Visible() const; void SetVisible(bool v);
+  int Width() const;
+  void SetWidth(int v);
+  int Height() const;
+  void SetHeight(int v);
+  bool Visible() const;
+  void SetVisible(bool v);
   void Show();
   // Shows the window modally; returns when it has closed.
   void ShowModal();
@@ -80,7 +83,9 @@ public:
   // By name, and index for a control array; nil when absent.
   Ref<Control> FindControl(const String& name, int index = -1) const;
   template <class T>
-  Ref<T> Find(const String& name, int index = -1) const { return Cast<T>(FindControl(name, index)); }
+  Ref<T> Find(const String& name, int index = -1) const {
+    return Cast<T>(FindControl(name, index));
+  }
 
   QWidget* Widget() const noexcept;
   // Renders the window's content (offscreen too) to a PNG file.
@@ -89,7 +94,7 @@ public:
   // The framework's closing at quit (no cancel possible beyond CancelClose).
   bool CloseForQuit();
 
-private:
+ private:
   struct Impl;
   std::unique_ptr<Impl> impl_;
 };
@@ -116,14 +121,14 @@ Ref<T> ImplicitInstance(const String& className) {
 void ReleaseWindowLists();
 
 class Application : public Object {
-public:
+ public:
   std::string ClassName() const override { return "Application"; }
   // The short version string (the build's project version).
   String ShortVersion() const;
   Ref<MenuBar> GetMenuBar() const { return menuBar_; }
   void SetMenuBar(Ref<MenuBar> bar) { menuBar_ = std::move(bar); }
 
-private:
+ private:
   Ref<MenuBar> menuBar_;
 };
 

@@ -38,8 +38,8 @@ struct ComponentDescription {
 };
 
 constexpr uint32_t FourCC(const char (&c)[5]) {
-  return (uint32_t(uint8_t(c[0])) << 24) | (uint32_t(uint8_t(c[1])) << 16) |
-         (uint32_t(uint8_t(c[2])) << 8) | uint32_t(uint8_t(c[3]));
+  return (uint32_t(uint8_t(c[0])) << 24) | (uint32_t(uint8_t(c[1])) << 16) | (uint32_t(uint8_t(c[2])) << 8) |
+         uint32_t(uint8_t(c[3]));
 }
 
 enum : uint32_t {
@@ -54,29 +54,29 @@ enum : uint32_t {
 
 enum : uint32_t {
   kAudioUnitScope_Global = 0,
-  kMusicDeviceProperty_InstrumentCount = 1000,   // UInt32, element 0
-  kMusicDeviceProperty_InstrumentName = 1001,    // char[256], element = Instrument ID
-  kMusicDeviceProperty_InstrumentNumber = 1004,  // UInt32 Instrument ID, element = index
+  kMusicDeviceProperty_InstrumentCount = 1000,     // UInt32, element 0
+  kMusicDeviceProperty_InstrumentName = 1001,      // char[256], element = Instrument ID
+  kMusicDeviceProperty_InstrumentNumber = 1004,    // UInt32 Instrument ID, element = index
   kMusicDeviceProperty_UsesInternalReverb = 1005,  // UInt32, element 0
 };
 
 // Status values of this layer (besides 0).
 enum : OSStatus {
-  kAudioErr_InvalidHandle = -50,        // no such graph, node or unit
-  kAudioErr_InvalidProperty = -10879,   // unknown property, scope or element
+  kAudioErr_InvalidHandle = -50,       // no such graph, node or unit
+  kAudioErr_InvalidProperty = -10879,  // unknown property, scope or element
   kAudioErr_InvalidPropertySize = -10851,
-  kAudioErr_NoComponent = -10863,       // no unit for that description
+  kAudioErr_NoComponent = -10863,  // no unit for that description
   kAudioErr_InvalidConnection = -10876,
-  kAudioErr_NotInitialized = -10867,    // the graph is not open/initialised
-  kAudioErr_SoundFont = -10871,         // the SoundFont cannot be loaded
-  kAudioErr_NoOutputDevice = -10872,    // no output could be opened
+  kAudioErr_NotInitialized = -10867,  // the graph is not open/initialised
+  kAudioErr_SoundFont = -10871,       // the SoundFont cannot be loaded
+  kAudioErr_NoOutputDevice = -10872,  // no output could be opened
 };
 
 OSStatus NewAUGraph(AUGraph* outGraph);
 OSStatus AUGraphNewNode(AUGraph graph, const ComponentDescription* description, uint32_t classDataSize,
                         const void* classData, AUNode* outNode);
-OSStatus AUGraphConnectNodeInput(AUGraph graph, AUNode sourceNode, uint32_t sourceOutputNumber, AUNode destNode,
-                                 uint32_t destInputNumber);
+OSStatus AUGraphConnectNodeInput(AUGraph graph, AUNode sourceNode, uint32_t sourceOutputNumber,
+                                 AUNode destNode, uint32_t destInputNumber);
 OSStatus AUGraphUpdate(AUGraph graph, bool* outIsUpdated);
 OSStatus AUGraphOpen(AUGraph graph);
 OSStatus AUGraphInitialize(AUGraph graph);
@@ -90,8 +90,8 @@ OSStatus AUGraphRemoveNode(AUGraph graph, AUNode node);
 // Render time over buffer time, averaged over the last buffers.
 OSStatus AUGraphGetCPULoad(AUGraph graph, float* outLoad);
 
-OSStatus AudioUnitGetProperty(AudioUnit unit, uint32_t propertyID, uint32_t scope, uint32_t element, void* outData,
-                              uint32_t* ioDataSize);
+OSStatus AudioUnitGetProperty(AudioUnit unit, uint32_t propertyID, uint32_t scope, uint32_t element,
+                              void* outData, uint32_t* ioDataSize);
 OSStatus AudioUnitSetProperty(AudioUnit unit, uint32_t propertyID, uint32_t scope, uint32_t element,
                               const void* data, uint32_t dataSize);
 

@@ -14,7 +14,7 @@ void logLine(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // counted, and the next line logged on another thread says how many were
 // left out. Audio thread; never waits.
 class RenderThreadScope {
-public:
+ public:
   RenderThreadScope() noexcept;
   ~RenderThreadScope();
   RenderThreadScope(const RenderThreadScope&) = delete;

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "MidiPlaybackZel.h"
+#include "PlaybackMembers.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 // The bundle's entry point and the MidiPlaybackZel class record the host
 // reads for the whole run.
 #include "HostFunctions.h"
-#include "MidiPlaybackZel.h"
 #include "PlaybackInstanceData.h"
+#include "PlaybackMembers.h"
 #include "PlaybackReadProc.h"
 
 #define PLAYBACK_EXPORT extern "C" __attribute__((visibility("default")))

@@ -77,7 +77,7 @@ std::vector<double> PlayNotes(int32_t source, const TimeOneNote& timeNote) {
   return us;
 }
 
-// Runs the notes on a sender thread while the main thread either keeps the
+// Runs the notes on a sender thread while the UI thread either keeps the
 // event loop running (idle) or sits in a modal message box (blocked).
 Figures Measure(int32_t source, const TimeOneNote& timeNote, bool blockLoop) {
   std::vector<double> us;

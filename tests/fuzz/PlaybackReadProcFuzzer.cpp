@@ -9,8 +9,8 @@
 #include <cstring>
 #include <vector>
 
-#include "MidiPlaybackZel.h"
 #include "PlaybackInstanceData.h"
+#include "PlaybackMembers.h"
 #include "PlaybackReadProc.h"
 
 namespace {

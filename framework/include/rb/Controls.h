@@ -1,6 +1,6 @@
 // Controls on Qt widgets. Every control is made for a window (Window::
 // AddControl), keeps its design-time properties by name and raises its events
-// by name on the UI thread. All members: main thread.
+// by name on the UI thread. All members: UI thread.
 //
 // Events, with their handler signatures:
 //   every control   "Open"          void()          after all controls of the

@@ -9,7 +9,7 @@
 namespace rb {
 
 // Starts the runtime: makes the Qt application (QApplication) from the
-// process arguments. Call once, on the main thread, before anything else.
+// process arguments. Call once, on the UI thread (the process's first), before anything else.
 void RuntimeInit(int& argc, char** argv);
 bool RuntimeIsInitialised() noexcept;
 
@@ -31,7 +31,7 @@ int RuntimeExit();
 void Quit(int code = 0);
 bool IsQuitting() noexcept;
 
-// Queues fn to run on the event loop (main thread). Any thread; never waits.
+// Queues fn to run on the event loop (UI thread). Any thread; never waits.
 void PostToEventLoop(std::function<void()> fn);
 
 // Runs queued events for up to maxMilliseconds (0: what is pending now).

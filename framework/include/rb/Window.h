@@ -1,5 +1,5 @@
 // Windows on Qt widgets, their implicit instances, and the application object.
-// All members: main thread.
+// All members: UI thread.
 //
 // Window events, with their handler signatures:
 //   "Layout"           void()

@@ -13,9 +13,9 @@
 //                (PulseAudio, then ALSA, then JACK), pulseaudio, alsa, jack,
 //                null (renders on a clock, discards) or wav:PATH
 //
-// Threads: graph calls on one control thread (the UI thread) at a time;
+// Threads: graph calls on one thread at a time (the UI thread);
 // AUGraphGetNodeInfo and MusicDeviceMIDIEvent from any thread, even while
-// the control thread tears the graph down (they then find nothing and say
+// the UI thread tears the graph down (they then find nothing and say
 // so); rendering runs on the output's own thread and never locks or
 // allocates.
 #pragma once

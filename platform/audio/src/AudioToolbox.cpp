@@ -116,7 +116,7 @@ OSStatus DisposeAUGraph(AUGraph graph) {
     logLine("DisposeAUGraph: no graph %u", graph);
     return kAudioErr_InvalidHandle;
   }
-  // Closed here, on the control thread, even if a lookup on another thread
+  // Closed here, on the UI thread, even if a lookup on another thread
   // still holds the graph for a moment.
   g->close();
   return 0;

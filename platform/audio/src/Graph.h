@@ -70,7 +70,7 @@ class Graph {
 
   // First, so it outlives the output device that calls into it.
   RenderEngine engine_;
-  // Written on the control thread only, and there under nodesMutex_, which
+  // Written on the UI thread only, and there under nodesMutex_, which
   // nodeInfo takes to read them from any thread.
   std::mutex nodesMutex_;
   std::vector<Node> nodes_;

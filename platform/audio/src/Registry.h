@@ -19,14 +19,14 @@ class Registry {
   static Registry& instance();
   ~Registry();
 
-  // Graphs: added and taken on the control thread, found from any thread.
+  // Graphs: added and taken on the UI thread, found from any thread.
   // A graph found stays alive while the caller holds it, even if it is
   // taken meanwhile.
   AUGraph addGraph(std::shared_ptr<Graph> graph);
   std::shared_ptr<Graph> graph(AUGraph handle);
   std::shared_ptr<Graph> takeGraph(AUGraph handle);
 
-  // Units: added and removed on the control thread, found from any thread.
+  // Units: added and removed on the UI thread, found from any thread.
   // A unit found stays alive while the caller holds it, even if its graph
   // goes meanwhile.
   AudioUnit addUnit(std::shared_ptr<Unit> unit);

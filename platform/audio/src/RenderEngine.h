@@ -14,7 +14,7 @@ namespace chimewick::audio {
 
 class LowPassFilter;
 
-// An immutable description of one render pass, built on the control thread.
+// An immutable description of one render pass, built on the UI thread.
 struct RenderPlan {
   static constexpr int kMaxFilters = 8;
   fluid_synth_t* synth = nullptr;  // nullptr: silence
@@ -56,7 +56,7 @@ class RenderEngine {
 
  private:
   std::atomic<const RenderPlan*> plan_{nullptr};
-  std::unique_ptr<RenderPlan> ownedPlan_;  // control thread only
+  std::unique_ptr<RenderPlan> ownedPlan_;  // UI thread only
   // Odd while a render pass runs; lets publish() wait for the pass that may
   // still hold the old plan.
   std::atomic<uint64_t> sequence_{0};

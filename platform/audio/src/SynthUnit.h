@@ -58,7 +58,7 @@ class SynthUnit final : public Unit {
   FluidSettingsPtr settings_;
   FluidSynthPtr synth_;
   int soundFontId_ = -1;
-  std::vector<Instrument> instruments_;  // control thread
+  std::vector<Instrument> instruments_;  // UI thread
   std::atomic<bool> initialized_{false};
   bool reverbOn_ = true;
   std::mutex tuningMutex_;  // MIDI and UI threads; never the audio thread

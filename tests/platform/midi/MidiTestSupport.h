@@ -101,7 +101,7 @@ class RecordingClient : public MidiClientZel {
   std::shared_ptr<std::vector<ClientEvent>> events;
 };
 
-// Runs the event loop until done() or the time-out; main thread.
+// Runs the event loop until done() or the time-out; UI thread.
 inline bool pumpUntil(const std::function<bool()>& done,
                       std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
   const auto deadline = std::chrono::steady_clock::now() + timeout;

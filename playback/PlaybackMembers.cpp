@@ -1,4 +1,4 @@
-#include "MidiPlaybackZel.h"
+#include "PlaybackMembers.h"
 
 #include <cstring>
 

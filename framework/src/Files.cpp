@@ -11,6 +11,7 @@
 #include <fstream>
 #include <iostream>
 
+#include "chimewick/Log.h"
 #include "rb/Text.h"
 
 namespace rb {
@@ -108,8 +109,8 @@ bool TextOutputStream::Close() {
   }
   impl_->committed = impl_->file.commit();
   if (!impl_->committed)
-    std::cerr << "Could not save " << impl_->file.fileName().toStdString() << ": "
-              << impl_->file.errorString().toStdString() << '\n';
+    chimewick::frameworkLog.line("could not save %s: %s", impl_->file.fileName().toUtf8().constData(),
+                                 impl_->file.errorString().toUtf8().constData());
   return impl_->committed;
 }
 
@@ -127,7 +128,8 @@ String TextInputStream::ReadAll() {
   const std::uintmax_t size = std::filesystem::file_size(path_, ec);
   if (ec) return {};
   if (size > kMaxReadBytes) {
-    std::cerr << "Not reading " << path_ << ": " << size << " bytes is too large for a text file\n";
+    chimewick::frameworkLog.line("not reading %s: %ju bytes is too large for a text file", path_.c_str(),
+                                 size);
     return {};
   }
   std::ifstream in(path_, std::ios::binary);
@@ -137,7 +139,7 @@ String TextInputStream::ReadAll() {
   char chunk[64 * 1024];
   while (in.read(chunk, sizeof chunk) || in.gcount() > 0) {
     if (bytes.size() + size_t(in.gcount()) > kMaxReadBytes) {
-      std::cerr << "Not reading " << path_ << ": it grew too large while being read\n";
+      chimewick::frameworkLog.line("not reading %s: it grew too large while being read", path_.c_str());
       return {};
     }
     bytes.append(chunk, size_t(in.gcount()));

@@ -7,6 +7,8 @@
 #include <memory>
 #include <string>
 
+#include "chimewick/Log.h"
+
 namespace rb {
 
 namespace {
@@ -100,8 +102,8 @@ void HTTPSocket::SetRequestHeader(const String& name, const String& value) {
   constexpr std::string_view kLineBreaks("\r\n\0", 3);
   const auto breaksLine = [&](std::string_view text) { return text.find_first_of(kLineBreaks) != text.npos; };
   if (name.empty() || breaksLine(name) || breaksLine(value) || name.Bytes().find(':') != std::string::npos) {
-    std::cerr << "HTTPSocket: request header \"" << name.Bytes().substr(0, 64)
-              << "\" not kept: not a header line\n";
+    chimewick::frameworkLog.line("HTTPSocket: request header \"%s\" not kept: not a header line",
+                                 name.Bytes().substr(0, 64).c_str());
     return;
   }
   for (auto& header : headers_) {

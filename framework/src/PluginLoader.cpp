@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "PluginRegistry.h"
+#include "chimewick/Log.h"
 #include "rb/PluginHost.h"
 
 namespace rb {
@@ -33,7 +34,7 @@ std::vector<LibraryHandle>& LoadedLibraries() {
 }
 
 void Skip(const std::string& path, const std::string& reason) {
-  std::fprintf(stderr, "Plug-in %s skipped: %s\n", path.c_str(), reason.c_str());
+  chimewick::frameworkLog.line("plug-in %s skipped: %s", path.c_str(), reason.c_str());
 }
 
 #if __SIZEOF_POINTER__ == 8
@@ -142,7 +143,7 @@ int LoadPlugins(const std::string& folder) {
       candidates.push_back(it->path());
   }
   if (error) {
-    std::fprintf(stderr, "Plug-in folder %s not read: %s\n", folder.c_str(), error.message().c_str());
+    chimewick::frameworkLog.line("plug-in folder %s not read: %s", folder.c_str(), error.message().c_str());
     return 0;
   }
   // A fixed order, so that which of two plug-ins registering one class wins

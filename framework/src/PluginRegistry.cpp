@@ -7,6 +7,7 @@
 #include <set>
 #include <string>
 
+#include "chimewick/Log.h"
 #include "rb/PluginHost.h"
 
 namespace rb::plugin_host {
@@ -34,7 +35,7 @@ bool HostLooksOld() {
 
 void Refuse(const PluginClassDefinition* record, const char* reason) {
   const char* name = record != nullptr && record->name != nullptr ? record->name : "(unnamed)";
-  std::fprintf(stderr, "Plug-in class %s refused: %s\n", name, reason);
+  chimewick::frameworkLog.line("plug-in class %s refused: %s", name, reason);
 }
 
 // Checks what the host relies on before it keeps the record; a record that
@@ -78,8 +79,8 @@ bool RecordIsUsable(const PluginClassDefinition* record) {
 extern "C" void HostRegisterPluginVersion(int32_t version) {
   State().lastInterfaceVersion = version;
   if (version > kPluginInterfaceVersion)
-    std::fprintf(stderr, "Plug-in written for interface version %d; this host has %d\n", version,
-                 kPluginInterfaceVersion);
+    chimewick::frameworkLog.line("plug-in written for interface version %d; this host has %d", version,
+                                 kPluginInterfaceVersion);
 }
 
 extern "C" void HostPluginRegisterClass(PluginClassDefinition* record) {

@@ -6,6 +6,8 @@
 #include <iostream>
 #include <memory>
 
+#include "chimewick/Log.h"
+
 namespace rb {
 
 namespace {
@@ -47,8 +49,8 @@ Ref<RegExMatch> RegEx::Search(const String& target) const {
   CodePtr code(pcre2_compile(reinterpret_cast<PCRE2_SPTR>(pattern.data()), pattern.size(), options,
                              &errorCode, &errorOffset, nullptr));
   if (!code) {
-    std::cerr << "RegEx: cannot use the pattern \"" << pattern << "\": " << ErrorText(errorCode)
-              << " at offset " << errorOffset << '\n';
+    chimewick::frameworkLog.line("RegEx: cannot use the pattern \"%s\": %s at offset %zu", pattern.c_str(),
+                                 ErrorText(errorCode).c_str(), size_t(errorOffset));
     return nullptr;
   }
   MatchDataPtr matchData(pcre2_match_data_create_from_pattern(code.get(), nullptr));
@@ -60,7 +62,8 @@ Ref<RegExMatch> RegEx::Search(const String& target) const {
   if (rc == PCRE2_ERROR_NOMATCH) return nullptr;
   if (rc < 0) {
     // Match or depth limit: the search is given up rather than run for ever.
-    std::cerr << "RegEx: search with \"" << pattern << "\" failed: " << ErrorText(rc) << '\n';
+    chimewick::frameworkLog.line("RegEx: search with \"%s\" failed: %s", pattern.c_str(),
+                                 ErrorText(rc).c_str());
     return nullptr;
   }
 

@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "FrameworkInternal.h"
+#include "chimewick/Log.h"
 #include "rb/Dialogs.h"
 #include "rb/Window.h"
 
@@ -143,17 +144,16 @@ void RuntimeRun() {
 
 void RuntimeUnhandledException(const std::exception& e) {
   const std::string message = DescribeException(e);
-  std::fprintf(stderr, "Unhandled exception: %s\n", message.c_str());
-  std::fflush(stderr);
+  chimewick::frameworkLog.line("unhandled exception: %s", message.c_str());
   if (!State().app) return;
   // Handlers still run while the box shows (queued calls, timers). The
   // program is ending: a further fault is told, never thrown past here.
   try {
     MsgBox(String(message));
   } catch (const std::exception& further) {
-    std::fprintf(stderr, "Unhandled exception: %s\n", DescribeException(further).c_str());
+    chimewick::frameworkLog.line("unhandled exception: %s", DescribeException(further).c_str());
   } catch (...) {
-    std::fprintf(stderr, "Unhandled exception of an unknown kind\n");
+    chimewick::frameworkLog.line("unhandled exception of an unknown kind");
   }
 }
 

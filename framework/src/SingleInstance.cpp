@@ -10,6 +10,7 @@
 #include <cstdio>
 
 #include "FrameworkInternal.h"
+#include "chimewick/Log.h"
 #include "rb/Runtime.h"
 #include "rb/Window.h"
 
@@ -44,8 +45,8 @@ bool ClaimSingleInstance(const String& appId) {
   auto* server = new QLocalServer(QCoreApplication::instance());  // lives with the runtime
   server->setSocketOptions(QLocalServer::UserAccessOption);
   if (!server->listen(name)) {
-    std::fprintf(stderr, "Single instance: cannot listen as %s: %s\n", name.toUtf8().constData(),
-                 server->errorString().toUtf8().constData());
+    chimewick::frameworkLog.line("single instance: cannot listen as %s: %s", name.toUtf8().constData(),
+                                 server->errorString().toUtf8().constData());
     return true;  // run all the same; only the bringing forward is lost
   }
   QObject::connect(server, &QLocalServer::newConnection, server, [server] {

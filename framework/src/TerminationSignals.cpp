@@ -6,8 +6,10 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 
 #include "FrameworkInternal.h"
+#include "chimewick/Log.h"
 #include "rb/Runtime.h"
 
 namespace rb {
@@ -41,7 +43,7 @@ void InstallTerminationHandlers() {
 void QuitOnTerminationSignals() {
   if (signalPipe[0] >= 0 || QCoreApplication::instance() == nullptr) return;
   if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
-    std::perror("termination signals");
+    chimewick::frameworkLog.line("termination signals: %s", std::strerror(errno));
     return;
   }
   // Owned by the application object, so it goes with the runtime.

@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <mutex>
 
+#include "chimewick/Log.h"
+
 namespace chimewick::audio {
 
 namespace {
@@ -30,14 +32,12 @@ RenderThreadScope::~RenderThreadScope() { rendering = false; }
 
 void logLine(const char* format, ...) {
   if (const unsigned leftOut = leftOutWhileRendering.exchange(0, std::memory_order_relaxed)) {
-    std::fprintf(stderr, "chimewick audio: %u fluidsynth messages from the audio thread left out\n", leftOut);
+    audioLog.line("%u fluidsynth messages from the audio thread left out", leftOut);
   }
-  char text[1024];
   va_list arguments;
   va_start(arguments, format);
-  std::vsnprintf(text, sizeof text, format, arguments);
+  audioLog.vline(format, arguments);
   va_end(arguments);
-  std::fprintf(stderr, "chimewick audio: %s\n", text);
 }
 
 namespace {

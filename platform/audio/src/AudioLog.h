@@ -3,7 +3,7 @@
 
 namespace chimewick::audio {
 
-// Writes "chimewick audio: <text>" and a newline to standard error: the
+// Writes "Chimewick audio: <text>" and a newline to standard error: the
 // reason of a failure, or what the output device granted.
 // Control or MIDI thread, never the audio thread; does not wait.
 void logLine(const char* format, ...) __attribute__((format(printf, 1, 2)));

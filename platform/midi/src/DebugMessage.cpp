@@ -3,15 +3,15 @@
 #include <atomic>
 #include <cstdio>
 
+#include "chimewick/Log.h"
+
 namespace {
 std::atomic<bool> tracesOn{true};
 }
 
 void DebugMessageZel(const rb::String& message) {
   if (!tracesOn.load(std::memory_order_relaxed)) return;
-  // One write per line, so lines from several threads do not interleave.
-  std::string line = "Chimewick MIDI: " + message.Bytes() + "\n";
-  std::fwrite(line.data(), 1, line.size(), stderr);
+  chimewick::midiLog.line("%s", message.Bytes().c_str());
 }
 
 void DebugMessageEnableZel(bool activate) { tracesOn.store(activate, std::memory_order_relaxed); }

@@ -7,6 +7,7 @@
 
 #include "MidiService.h"
 #include "NoteTracker.h"
+#include "chimewick/Log.h"
 
 using chimewick::midi::PacketData;
 
@@ -51,9 +52,9 @@ struct MidiPortZel::Delivery final : chimewick::midi::InputReceiver {
       rb::Ref<MidiPacketListZel> list = rb::New<MidiPacketListZel>(std::move(packets));
       port.RaiseEvent<void, rb::Ref<MidiEndpointZel>, rb::Ref<MidiPacketListZel>>("Read", endpoint, list);
     } catch (const std::exception& e) {
-      std::fprintf(stderr, "Chimewick MIDI: the Read handler raised %s\n", e.what());
+      chimewick::midiLog.line("the Read handler raised %s", e.what());
     } catch (...) {
-      std::fprintf(stderr, "Chimewick MIDI: the Read handler raised an exception\n");
+      chimewick::midiLog.line("the Read handler raised an exception");
     }
   }
 

@@ -4,6 +4,7 @@
 #include <iostream>
 
 #include "MidiService.h"
+#include "chimewick/Log.h"
 
 namespace chimewick::midi {
 
@@ -32,8 +33,8 @@ std::shared_ptr<ServiceClient> openServiceClient(const std::string& name, Client
   }
   for (const ServiceEntry& entry : serviceTable())
     if (wanted == entry.name) return entry.open(name, listener, status);
-  std::cerr << "Chimewick MIDI: unknown CHIMEWICK_MIDI value \"" << wanted
-            << "\" (auto, alsa, jack or virtual); no MIDI service\n";
+  chimewick::midiLog.line(
+      "unknown CHIMEWICK_MIDI value \"%s\" (auto, alsa, jack or virtual); no MIDI service", wanted.c_str());
   return nullptr;
 }
 

@@ -29,7 +29,7 @@ void runCases(const std::vector<Case>& cases, bool start) {
     const std::string said = ::testing::internal::GetCapturedStderr();
     EXPECT_EQ(status, c.expected) << c.name;
     if (c.expected != 0) {
-      EXPECT_NE(said.find("chimewick audio: "), std::string::npos) << c.name << ": no reason given";
+      EXPECT_NE(said.find("Chimewick audio: "), std::string::npos) << c.name << ": no reason given";
     }
     AudioSetOfflineRenderingForTesting(false);
   }

@@ -31,6 +31,9 @@ void Window1::Event_Open() {
     return;
   }
   openMidiClient();
+  // A quit that came while one of its messages showed (a logout, SIGTERM)
+  // has closed this window already: start-up ends here, with no synthesizer.
+  if (rb::IsQuitting()) return;
 
   player = MidiPlaybackZel::New();
   if (!player) {

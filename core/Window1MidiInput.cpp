@@ -7,12 +7,16 @@
 #include "MyMidiPort.h"
 #include "Window1.h"
 #include "rb/Dialogs.h"
+#include "rb/Runtime.h"
 #include "rb/Text.h"
 
 void Window1::openMidiClient() {
   Client->Init(NewCFStringZel("Chimewick"));
-  if (Client->Lasterror() != 0)
+  if (Client->Lasterror() != 0) {
     rb::MsgBox("Chimewick initialization failed: " + rb::Str(Client->Lasterror()));
+    // The application began to quit while the message showed.
+    if (rb::IsQuitting()) return;
+  }
 
   rb::Ref<CFStringZel> portName = NewCFStringZel("ChimewickPort");
   port = MyMidiPort::New();

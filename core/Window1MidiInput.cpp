@@ -4,6 +4,7 @@
 #include "DebugMessage.h"
 #include "MidiClientZel.h"
 #include "MidiEndpointZel.h"
+#include "MidiStatusText.h"
 #include "MyMidiPort.h"
 #include "Window1.h"
 #include "rb/Dialogs.h"
@@ -13,7 +14,9 @@
 void Window1::openMidiClient() {
   Client->Init(NewCFStringZel("Chimewick"));
   if (Client->Lasterror() != 0) {
-    rb::MsgBox("Chimewick initialization failed: " + rb::Str(Client->Lasterror()));
+    // The status, and then in words what it means on this system.
+    rb::MsgBox("Chimewick initialization failed: " + rb::Str(Client->Lasterror()) + " (" +
+               MidiStatusText(Client->Lasterror()) + ")");
     // The application began to quit while the message showed.
     if (rb::IsQuitting()) return;
   }

@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "MyMidiClientZel.h"
+#include "SynthesizerFailure.h"
 #include "Window1.h"
 #include "rb/Containers.h"
 #include "rb/Dialogs.h"
@@ -42,7 +43,7 @@ void Window1::Event_Open() {
     return;
   }
   if (!player->Init()) {
-    rb::MsgBox("Chimewick only runs on Mac OS X 10.2 or newer.");
+    rb::MsgBox(SynthesizerFailureMessage(player->Lasterror()));
     rb::Quit(0);
     return;
   }

@@ -227,9 +227,13 @@ TEST_F(WindowLifeTest, StartUpFailuresShowTheirMessageQuitAndLeaveThePreferences
       "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<chimewickprefs version=\"1.0\">\n"
       "<Transpose>3</Transpose>\n<Volume>99</Volume>\n</chimewickprefs>\n";
   WritePreferences(original);
-  coretest::TheRecording().setInitResult(0);
+  // The synthesizer's SoundFont cannot be loaded.
+  coretest::TheRecording().setInitResult(-10871);
+  setenv("CHIMEWICK_SOUNDFONT", "/nonexistent/Font.sf2", 1);
   rb::Ref<Window1> w = Start(coretest::SampleInstruments());
-  EXPECT_EQ(messages_, (std::vector<std::string>{"Chimewick only runs on Mac OS X 10.2 or newer."}));
+  unsetenv("CHIMEWICK_SOUNDFONT");
+  EXPECT_EQ(messages_, (std::vector<std::string>{"Chimewick could not start its synthesizer: the SoundFont "
+                                                 "/nonexistent/Font.sf2 is missing or unreadable."}));
   EXPECT_TRUE(rb::IsQuitting());
   EXPECT_EQ(w->InstrumentsList()->ListCount(), 0);
   EXPECT_EQ(w->InputPlayer(), nullptr);

@@ -43,59 +43,27 @@ class AudioSettings {
   std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
 };
 
-TEST(SynthesizerFailure, EachStatusSaysWhatIsMissingAfterTheSettings) {
+// What the real plug-in below cannot be made to show here: the settings'
+// defaults, the ALSA output (it may open on a machine with a sound card), and
+// statuses that no setting explains.
+TEST(SynthesizerFailure, TheDefaultsAndOtherStatusesReadAsWell) {
   AudioSettings settings;
-  struct Case {
-    int32_t status;
-    const char* soundFont;  // nullptr: not set
-    const char* output;     // nullptr: not set
-    const char* message;
-  };
-  const Case cases[] = {
-      {kSynthesizerStatusSoundFont, nullptr, nullptr,
-       "Chimewick could not start its synthesizer: the SoundFont /usr/share/sounds/sf2/TimGM6mb.sf2 is "
-       "missing "
-       "or unreadable."},
-      {kSynthesizerStatusSoundFont, "/home/me/Piano.sf2", "alsa",
-       "Chimewick could not start its synthesizer: the SoundFont /home/me/Piano.sf2 is missing or "
-       "unreadable."},
-      {kSynthesizerStatusNoOutput, nullptr, nullptr,
-       "Chimewick could not start its synthesizer: no audio output could be opened (tried PulseAudio, ALSA "
-       "and "
-       "JACK)."},
-      {kSynthesizerStatusNoOutput, nullptr, "auto",
-       "Chimewick could not start its synthesizer: no audio output could be opened (tried PulseAudio, ALSA "
-       "and "
-       "JACK)."},
-      {kSynthesizerStatusNoOutput, nullptr, "pulseaudio",
-       "Chimewick could not start its synthesizer: the PulseAudio output could not be opened."},
-      {kSynthesizerStatusNoOutput, nullptr, "alsa",
-       "Chimewick could not start its synthesizer: the ALSA output could not be opened."},
-      {kSynthesizerStatusNoOutput, nullptr, "jack",
-       "Chimewick could not start its synthesizer: the JACK output could not be opened."},
-      {kSynthesizerStatusNoOutput, nullptr, "wav:/tmp/gone/out.wav",
-       "Chimewick could not start its synthesizer: the WAV file /tmp/gone/out.wav could not be written."},
-      {kSynthesizerStatusNoOutput, nullptr,
-       "wav:", "Chimewick could not start its synthesizer: CHIMEWICK_AUDIO_OUTPUT=wav: names no file."},
-      {kSynthesizerStatusNoOutput, nullptr, "speakers",
-       "Chimewick could not start its synthesizer: CHIMEWICK_AUDIO_OUTPUT=speakers names none of auto, "
-       "pulseaudio, alsa, jack, null and wav:PATH."},
-      {-1, nullptr, nullptr, "Chimewick could not start its synthesizer (audio system status -1)."},
-      {-10863, nullptr, nullptr, "Chimewick could not start its synthesizer (audio system status -10863)."},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.message);
-    if (c.soundFont)
-      settings.Set("CHIMEWICK_SOUNDFONT", c.soundFont);
-    else
-      settings.Unset("CHIMEWICK_SOUNDFONT");
-    if (c.output)
-      settings.Set("CHIMEWICK_AUDIO_OUTPUT", c.output);
-    else
-      settings.Unset("CHIMEWICK_AUDIO_OUTPUT");
-    const std::string message = SynthesizerFailureMessage(c.status).Bytes();
-    EXPECT_EQ(message, c.message);
-    EXPECT_EQ(message.find("Mac"), std::string::npos);
+  settings.Unset("CHIMEWICK_SOUNDFONT");
+  settings.Unset("CHIMEWICK_AUDIO_OUTPUT");
+  const std::string start = "Chimewick could not start its synthesizer";
+  EXPECT_EQ(SynthesizerFailureMessage(kSynthesizerStatusSoundFont).Bytes(),
+            start + ": the SoundFont /usr/share/sounds/sf2/TimGM6mb.sf2 is missing or unreadable.");
+  EXPECT_EQ(SynthesizerFailureMessage(kSynthesizerStatusNoOutput).Bytes(),
+            start + ": no audio output could be opened (tried PulseAudio, ALSA and JACK).");
+  settings.Set("CHIMEWICK_AUDIO_OUTPUT", "alsa");
+  EXPECT_EQ(SynthesizerFailureMessage(kSynthesizerStatusNoOutput).Bytes(),
+            start + ": the ALSA output could not be opened.");
+  settings.Set("CHIMEWICK_AUDIO_OUTPUT", "wav:");
+  EXPECT_EQ(SynthesizerFailureMessage(kSynthesizerStatusNoOutput).Bytes(),
+            start + ": CHIMEWICK_AUDIO_OUTPUT=wav: names no file.");
+  for (int32_t status : {-1, -50, -10863}) {
+    EXPECT_EQ(SynthesizerFailureMessage(status).Bytes(),
+              start + " (audio system status " + std::to_string(status) + ").");
   }
 }
 

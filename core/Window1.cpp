@@ -6,6 +6,7 @@
 
 #include "ProjectPictures.h"
 #include "Window1Preset.h"
+#include "rb/Runtime.h"
 
 // The MIDI classes are complete here so that releasing the window can
 // release them.
@@ -248,6 +249,13 @@ void Window1::_CreateControls0() {
   }
 }
 
-rb::Ref<Window1> Window1Accessor() { return rb::ImplicitInstance<Window1>("Window1.Window1"); }
+rb::Ref<Window1> Window1Accessor() {
+  // Once the application quits, the window it is closing stays the one main
+  // window: a new one would open MIDI and a synthesizer on the way out.
+  if (rb::IsQuitting()) {
+    if (Window1* closing = OpenWindow1()) return rb::Ref<Window1>(closing);
+  }
+  return rb::ImplicitInstance<Window1>("Window1.Window1");
+}
 
 Window1* OpenWindow1() noexcept { return PublishedWindow().load(std::memory_order_acquire); }

@@ -119,7 +119,8 @@ class Window1 : public rb::Window {
 };
 
 // The one main window: the open instance, made (and opened) on first use.
-// UI thread.
+// Once the application quits it makes none: it returns the window being
+// closed (nil when that is gone). UI thread.
 rb::Ref<Window1> Window1Accessor();
 // The open main window or nil; never makes one. Any thread may call it, the
 // MIDI input thread included (it only reads the published instance).

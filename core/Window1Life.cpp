@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "MyMidiClientZel.h"
+#include "SynthesizerFailure.h"
 #include "Window1.h"
 #include "rb/Containers.h"
 #include "rb/Dialogs.h"
@@ -31,6 +32,9 @@ void Window1::Event_Open() {
     return;
   }
   openMidiClient();
+  // A quit that came while one of its messages showed (a logout, SIGTERM)
+  // has closed this window already: start-up ends here, with no synthesizer.
+  if (rb::IsQuitting()) return;
 
   player = MidiPlaybackZel::New();
   if (!player) {
@@ -39,7 +43,7 @@ void Window1::Event_Open() {
     return;
   }
   if (!player->Init()) {
-    rb::MsgBox("Chimewick only runs on Mac OS X 10.2 or newer.");
+    rb::MsgBox(SynthesizerFailureMessage(player->Lasterror()));
     rb::Quit(0);
     return;
   }

@@ -4,15 +4,22 @@
 #include "DebugMessage.h"
 #include "MidiClientZel.h"
 #include "MidiEndpointZel.h"
+#include "MidiStatusText.h"
 #include "MyMidiPort.h"
 #include "Window1.h"
 #include "rb/Dialogs.h"
+#include "rb/Runtime.h"
 #include "rb/Text.h"
 
 void Window1::openMidiClient() {
   Client->Init(NewCFStringZel("Chimewick"));
-  if (Client->Lasterror() != 0)
-    rb::MsgBox("Chimewick initialization failed: " + rb::Str(Client->Lasterror()));
+  if (Client->Lasterror() != 0) {
+    // The status, and then in words what it means on this system.
+    rb::MsgBox("Chimewick initialization failed: " + rb::Str(Client->Lasterror()) + " (" +
+               MidiStatusText(Client->Lasterror()) + ")");
+    // The application began to quit while the message showed.
+    if (rb::IsQuitting()) return;
+  }
 
   rb::Ref<CFStringZel> portName = NewCFStringZel("ChimewickPort");
   port = MyMidiPort::New();

@@ -53,7 +53,8 @@ void RegisterOpenWindow(Window* window);
 void UnregisterWindow(Window* window);
 // The window whose widget this is (or holds it); null for one nobody holds.
 Window* WindowOfWidget(const QObject* object);
-// Re-reads which menu items can be chosen (some open window handles them).
+// Re-reads which menu items can be chosen (some open window handles them),
+// and lets every window answer the menus' shortcuts. UI thread.
 void RefreshMenuEnabling();
 
 // Key and wheel routing to windows and controls; true when consumed.

@@ -4,11 +4,14 @@
 // "&File" marks the mnemonic; the text "-" is a separator; "Cmd+Q" is Ctrl+Q.
 // Menus (items with children) are always enabled. A leaf item with AutoEnable
 // is enabled while some open window has a handler for it, and a QuitMenuItem
-// always; a leaf item without AutoEnable stays enabled.
+// always; a leaf item without AutoEnable stays enabled. The items' shortcuts
+// work from every window of the framework.
+#include <QAction>
 #include <QApplication>
 #include <QMenuBar>
 #include <QPointer>
 #include <QVBoxLayout>
+#include <vector>
 
 #include "FrameworkInternal.h"
 #include "WindowImpl.h"
@@ -65,7 +68,7 @@ void AddItems(Window& window, QMenu& menu, const Ref<MenuItem>& parent) {
       QAction* action = menu.addAction(ToQString(item->Text));
       action->setShortcut(ShortcutOf(item->KeyboardShortcut));
       // Like a menu bar at the top of the screen: the keys work from every
-      // window of the application while the bar's window is shown.
+      // window of the application (see ShareMenuShortcuts).
       action->setShortcutContext(Qt::ApplicationShortcut);
       action->setProperty(kItemName, ToQString(item->Name));
       action->setProperty(kAutoEnable, item->AutoEnable);
@@ -89,6 +92,30 @@ bool SomeOpenWindowHandles(const QString& name) {
     if (w->HasMenuHandler(item)) return true;
   }
   return false;
+}
+
+// Qt takes an application shortcut only while a widget that holds its
+// action is shown, and a menu bar hides with its window (the main window's
+// close box only hides it). So every window of the framework also holds each
+// menu action that has a shortcut: Ctrl+Q quits from the help window too,
+// whether or not the window with the menu bar is shown. One action per item,
+// so no two shortcuts compete.
+void ShareMenuShortcuts() {
+  std::vector<QWidget*> windows;
+  std::vector<QAction*> keyed;
+  for (QWidget* top : QApplication::topLevelWidgets()) {
+    if (!top->property("rbWindow").isValid()) continue;  // not a window of ours (a message box)
+    windows.push_back(top);
+    for (QMenuBar* bar : top->findChildren<QMenuBar*>()) {
+      for (QAction* action : bar->findChildren<QAction*>()) {
+        if (action->property(kItemName).isValid() && !action->shortcut().isEmpty()) keyed.push_back(action);
+      }
+    }
+  }
+  // addAction keeps each action once per widget.
+  for (QWidget* top : windows) {
+    for (QAction* action : keyed) top->addAction(action);
+  }
 }
 
 }  // namespace
@@ -115,6 +142,8 @@ void RefreshMenuEnabling() {
       }
     }
   }
+  // Windows come and bars are built where the enabling is refreshed.
+  ShareMenuShortcuts();
 }
 
 Ref<MenuBar> Window::GetMenuBar() const { return impl_->bar; }

@@ -2,6 +2,7 @@
 // presets, button spacing), the three start-up failures, the close box, and
 // writing the preferences once at quit.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/inotify.h>
 #include <unistd.h>
 
@@ -226,9 +227,13 @@ TEST_F(WindowLifeTest, StartUpFailuresShowTheirMessageQuitAndLeaveThePreferences
       "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<chimewickprefs version=\"1.0\">\n"
       "<Transpose>3</Transpose>\n<Volume>99</Volume>\n</chimewickprefs>\n";
   WritePreferences(original);
-  coretest::TheRecording().setInitResult(0);
+  // The synthesizer's SoundFont cannot be loaded.
+  coretest::TheRecording().setInitResult(-10871);
+  setenv("CHIMEWICK_SOUNDFONT", "/nonexistent/Font.sf2", 1);
   rb::Ref<Window1> w = Start(coretest::SampleInstruments());
-  EXPECT_EQ(messages_, (std::vector<std::string>{"Chimewick only runs on Mac OS X 10.2 or newer."}));
+  unsetenv("CHIMEWICK_SOUNDFONT");
+  EXPECT_EQ(messages_, (std::vector<std::string>{"Chimewick could not start its synthesizer: the SoundFont "
+                                                 "/nonexistent/Font.sf2 is missing or unreadable."}));
   EXPECT_TRUE(rb::IsQuitting());
   EXPECT_EQ(w->InstrumentsList()->ListCount(), 0);
   EXPECT_EQ(w->InputPlayer(), nullptr);
@@ -266,6 +271,41 @@ TEST_F(WindowLifeTest, NoClientObjectShowsCouldNotCreateInput) {
   EXPECT_FALSE(w->player);
   EXPECT_TRUE(rb::IsQuitting());
   w->RaiseEvent<void>("Close");
+  EXPECT_EQ(ReadFile(PreferencesFilePath()), original);
+}
+
+// A quit that arrives while a start-up message shows (a logout, SIGTERM)
+// ends the start-up there: the window closes without writing, and nothing
+// makes a second window, MIDI client or synthesizer on the way out.
+TEST_F(WindowLifeTest, ASigtermWhileAStartUpMessageShowsEndsStartUpWithOneWindow) {
+  if (RuntimeAlreadyQuit())
+    GTEST_SKIP() << "the runtime already quit in this process; run this test on its own";
+  // A stored transposition would move a slider, whose handler reaches the
+  // window through the accessor.
+  const std::string original =
+      "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<chimewickprefs version=\"1.0\">\n"
+      "<Transpose>3</Transpose>\n<Pitch>-5</Pitch>\n<Volume>99</Volume>\n</chimewickprefs>\n";
+  WritePreferences(original);
+  setenv("CHIMEWICK_MIDI", "none", 1);  // the client cannot start: a message shows
+  rb::QuitOnTerminationSignals();
+  // The box is up while the hook runs: the signal arrives, and the box's
+  // event loop serves it, as a real box's would.
+  rb::SetMsgBoxHook([this](const rb::String& text) {
+    messages_.push_back(text.Bytes());
+    if (messages_.size() != 1) return;
+    ::kill(::getpid(), SIGTERM);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!rb::IsQuitting() && std::chrono::steady_clock::now() < deadline) rb::ProcessEvents(10);
+  });
+  rb::Ref<Window1> w = Start(coretest::SampleInstruments());
+
+  EXPECT_TRUE(rb::IsQuitting());
+  ASSERT_EQ(messages_.size(), 1u) << "no message after the quit began";
+  EXPECT_EQ(messages_[0].rfind("Chimewick initialization failed: ", 0), 0u) << messages_[0];
+  EXPECT_FALSE(w->IsOpen()) << "the quit closed the window";
+  EXPECT_FALSE(rb::FindImplicitWindow("Window1.Window1")) << "no second main window is open";
+  EXPECT_EQ(Window1Accessor(), w) << "the accessor makes no window once the quit began";
+  EXPECT_TRUE(coretest::TheRecording().Calls().empty()) << "no synthesizer was made or started";
   EXPECT_EQ(ReadFile(PreferencesFilePath()), original);
 }
 

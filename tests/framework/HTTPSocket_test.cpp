@@ -1,12 +1,27 @@
 #include "rb/HTTPSocket.h"
 
+#include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <map>
 #include <random>
 #include <sstream>
+#include <thread>
 
 #include "LocalHttpServer.h"
 
@@ -201,6 +216,39 @@ TEST_F(HTTPSocketTest, AReplyThatKeepsComingIsNotCutByTheTimeout) {
   EXPECT_EQ(socket->ErrorCode(), 0);
 }
 
+// An HTTP/1.0 reply without a length ends with its connection. When the
+// server sends the body and then never closes, the time-out ends the wait,
+// and what arrived is the body. A reply whose length says more was to come
+// is cut short, and gives nothing.
+TEST_F(HTTPSocketTest, AReplyOnAConnectionThatNeverClosesGivesWhatArrivedByTheTimeout) {
+  struct Case {
+    const char* what;
+    std::string sent;
+    int status;
+    std::string body;
+    int error;
+  };
+  const Case cases[] = {
+      {"a body without a length", "HTTP/1.0 200 OK\r\n\r\n1.0.0", 200, "1.0.0", -1},
+      {"a body of its whole length", "HTTP/1.0 200 OK\r\nContent-Length: 5\r\n\r\n1.0.0", 200, "1.0.0", 0},
+      {"a body shorter than its length", "HTTP/1.0 200 OK\r\nContent-Length: 50\r\n\r\n1.0.0", 200, "", -1},
+      {"a status line and headers only", "HTTP/1.0 404 Not Found\r\n\r\n", 404, "", -1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    LocalHttpServer server(LocalHttpServer::SendAndHold(c.sent));
+    if (!server.Started()) GTEST_SKIP() << "cannot listen on 127.0.0.1";
+    auto socket = rb::New<rb::HTTPSocket>();
+    const auto start = Clock::now();
+    EXPECT_EQ(socket->Get(server.Url("/v.txt"), 1).Bytes(), c.body);
+    const auto waited = Clock::now() - start;
+    EXPECT_EQ(socket->HTTPStatusCode(), c.status);
+    EXPECT_EQ(socket->ErrorCode(), c.error);
+    // A complete reply of known length needs no time-out.
+    EXPECT_LE(waited, 4000ms);
+  }
+}
+
 // A reply that stops halfway counts as a failure: the partial body is not
 // handed out as if it were the file.
 TEST_F(HTTPSocketTest, AReplyThatStopsHalfwayGivesNoBody) {
@@ -213,6 +261,129 @@ TEST_F(HTTPSocketTest, AReplyThatStopsHalfwayGivesNoBody) {
   EXPECT_EQ(socket->Get(server.Url("/v.txt"), 3).Bytes(), "");
   EXPECT_EQ(socket->HTTPStatusCode(), 200);
   EXPECT_EQ(socket->ErrorCode(), -1);
+}
+
+// A name server that never answers: a UDP socket on port 53 of a loopback
+// address of its own that reads each query and says nothing. It counts what
+// it read.
+class SilentNameServer {
+ public:
+  SilentNameServer() {
+    std::random_device seed;
+    address_ = "127." + std::to_string(1 + seed() % 254) + "." + std::to_string(seed() % 256) + "." +
+               std::to_string(1 + seed() % 254);
+    fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in where{};
+    where.sin_family = AF_INET;
+    where.sin_port = htons(53);
+    if (fd_ < 0 || ::inet_pton(AF_INET, address_.c_str(), &where.sin_addr) != 1 ||
+        ::bind(fd_, reinterpret_cast<sockaddr*>(&where), sizeof where) != 0) {
+      error_ = std::strerror(errno);
+      if (fd_ >= 0) ::close(fd_);
+      fd_ = -1;
+    }
+  }
+  ~SilentNameServer() {
+    stop_ = true;
+    if (reader_.joinable()) reader_.join();
+    if (fd_ >= 0) ::close(fd_);
+  }
+  bool Started() const { return fd_ >= 0; }
+  const std::string& Error() const { return error_; }
+  const std::string& Address() const { return address_; }
+  // Reads and drops every query from now on, on a thread of its own.
+  void Listen() {
+    reader_ = std::thread([this] {
+      while (!stop_) {
+        pollfd p{fd_, POLLIN, 0};
+        if (::poll(&p, 1, 50) <= 0) continue;
+        char query[1500];
+        if (::recv(fd_, query, sizeof query, 0) > 0) ++queries_;
+      }
+    });
+  }
+  int Queries() const { return queries_.load(); }
+
+ private:
+  int fd_ = -1;
+  std::string address_;
+  std::string error_;
+  std::atomic<bool> stop_{false};
+  std::atomic<int> queries_{0};
+  std::thread reader_;
+};
+
+// With a name server that never answers, the wait ends after the time-out
+// like any other wait for nothing: the name lookup still running is not
+// waited for (the system resolver would give up only after 10 s). The lookup
+// runs in a child process with a private mount namespace whose resolv.conf
+// names that server, so nothing else on the machine sees it.
+TEST_F(HTTPSocketTest, ANameServerThatNeverAnswersIsGivenUpAfterTheTimeout) {
+  SilentNameServer server;
+  if (!server.Started())
+    GTEST_SKIP() << "skipped: cannot listen on UDP port 53 of a loopback address (" << server.Error()
+                 << "; it needs root or CAP_NET_BIND_SERVICE)";
+  char folder[] = "/tmp/chimewick-resolv-XXXXXX";
+  ASSERT_NE(::mkdtemp(folder), nullptr);
+  const std::string conf = std::string(folder) + "/resolv.conf";
+  std::ofstream(conf) << "nameserver " << server.Address() << "\noptions timeout:5 attempts:2\n";
+  int report[2];
+  ASSERT_EQ(::pipe2(report, O_CLOEXEC), 0);
+
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    // Only this process sees the other resolv.conf.
+    ::close(report[0]);
+    std::string line;
+    if (::unshare(CLONE_NEWNS) != 0) {
+      line = std::string("skip: no private mount namespace (unshare: ") + std::strerror(errno) + ")";
+    } else if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+               ::mount(conf.c_str(), "/etc/resolv.conf", nullptr, MS_BIND, nullptr) != 0) {
+      line = std::string("skip: cannot put a resolv.conf in place (mount: ") + std::strerror(errno) + ")";
+    } else {
+      auto socket = rb::New<rb::HTTPSocket>();
+      const auto start = Clock::now();
+      const rb::String body = socket->Get("http://updates.chimewick.test/ChimewickHEVersion.txt", 3);
+      const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+      line = std::to_string(waited.count()) + " " + std::to_string(socket->HTTPStatusCode()) + " " +
+             std::to_string(socket->ErrorCode()) + " " + std::to_string(body.Bytes().size());
+    }
+    const ssize_t ignored = ::write(report[1], line.data(), line.size());
+    (void)ignored;
+    ::_exit(0);  // the lookup may still run: nothing waits for it
+  }
+  ::close(report[1]);
+  server.Listen();
+  std::string line;
+  for (const auto giveUp = Clock::now() + 30s; Clock::now() < giveUp;) {
+    pollfd p{report[0], POLLIN, 0};
+    if (::poll(&p, 1, 100) <= 0) continue;
+    char bytes[256];
+    const ssize_t n = ::read(report[0], bytes, sizeof bytes);
+    if (n <= 0) break;
+    line.append(bytes, size_t(n));
+  }
+  ::close(report[0]);
+  if (::waitpid(child, nullptr, WNOHANG) == 0) {
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+  }
+  std::filesystem::remove_all(folder);
+  ASSERT_FALSE(line.empty()) << "the child said nothing within 30 s";
+  if (line.rfind("skip: ", 0) == 0) GTEST_SKIP() << "skipped: " << line.substr(6);
+  if (server.Queries() == 0)
+    GTEST_SKIP() << "skipped: the system resolver asked no name server (nsswitch.conf)";
+  std::istringstream fields(line);
+  long waitedMs = 0;
+  int status = -99, error = -99;
+  size_t bodySize = 99;
+  fields >> waitedMs >> status >> error >> bodySize;
+  EXPECT_GE(waitedMs, 2500) << line;
+  EXPECT_LE(waitedMs, 6000) << "the wait outlasted its 3 s time-out: " << line;
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(error, -1);
+  EXPECT_EQ(bodySize, 0u);
 }
 
 TEST_F(HTTPSocketTest, RandomRepliesNeverCrash) {

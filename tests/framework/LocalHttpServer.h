@@ -39,6 +39,8 @@ class LocalHttpServer {
                        // byte per dripInterval; then close
     CloseImmediately,  // closes each connection as soon as it is accepted
     Garbage,           // reads the request, sends Raw as it is, then closes
+    SendAndHold,       // reads the request, sends Raw as it is, then keeps the connection open
+                       // (sending nothing more) until the client closes it
   };
 
   struct Reply {
@@ -84,6 +86,12 @@ class LocalHttpServer {
   static Reply Garbage(std::string bytes) {
     Reply r;
     r.script = Script::Garbage;
+    r.raw = std::move(bytes);
+    return r;
+  }
+  static Reply SendAndHold(std::string bytes) {
+    Reply r;
+    r.script = Script::SendAndHold;
     r.raw = std::move(bytes);
     return r;
   }
@@ -232,13 +240,12 @@ class LocalHttpServer {
       case Script::Garbage:
         SendAll(connection, reply.raw);
         break;
+      case Script::SendAndHold:
+        if (!SendAll(connection, reply.raw)) break;
+        HoldUntilClientCloses(connection, clientOpen);
+        break;
       case Script::StallForever:
-        // Until the client gives up (end of stream) or the server stops.
-        while (clientOpen && !stopping_) {
-          if (!WaitFor(connection, POLLIN)) continue;
-          char scrap[256];
-          if (::recv(connection, scrap, sizeof scrap, 0) <= 0) break;
-        }
+        HoldUntilClientCloses(connection, clientOpen);
         break;
       case Script::Drip: {
         const std::string bytes = reply.raw.empty() ? ReplyBytes(reply) : reply.raw;
@@ -252,6 +259,15 @@ class LocalHttpServer {
       }
       case Script::CloseImmediately:
         break;
+    }
+  }
+
+  // Until the client gives up (end of stream) or the server stops.
+  void HoldUntilClientCloses(int connection, bool clientOpen) {
+    while (clientOpen && !stopping_) {
+      if (!WaitFor(connection, POLLIN)) continue;
+      char scrap[256];
+      if (::recv(connection, scrap, sizeof scrap, 0) <= 0) break;
     }
   }
 

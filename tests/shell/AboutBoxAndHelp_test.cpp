@@ -131,6 +131,17 @@ TEST(HelpWindow, HoldsTheQuickStartTextAndOneInstance) {
   help->Close();
 }
 
+// The close box only hides the main window, so the help says how it comes
+// back; and its shortcut list leaves out the 0 key (reset), so it does not
+// claim to list every key.
+TEST(HelpWindow, TheQuickStartTextSaysHowTheHiddenWindowComesBackAndClaimsNoCompleteList) {
+  const std::string text = chimewick::ResourceText("QuickStart.txt");
+  EXPECT_NE(text.find("close its main window"), std::string::npos);
+  EXPECT_NE(text.find("starting Chimewick again brings it back"), std::string::npos);
+  EXPECT_EQ(text.find("0 - "), std::string::npos) << "the list names no reset key";
+  EXPECT_EQ(text.find("every one"), std::string::npos);
+}
+
 TEST(HelpWindow, OKClosesItAndEditsAreLost) {
   auto help = HelpWindowAccessor();
   help->Find<rb::EditField>("EditField1")->SetText("scribbles");

@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <QTest>
 #include <functional>
 
 #include "Chimewick.h"
+#include "HelpWindow.h"
 #include "MenuBar1.h"
 #include "MenuCommands.h"
 #include "ShellTestSupport.h"
@@ -139,6 +141,58 @@ TEST_F(MenuCommandsTest, AboutShowsTheBoxModallyAndReturnsTrueWhenItCloses) {
   });
   EXPECT_TRUE(_HelpAboutPlinkett_Action(*window));
   EXPECT_EQ(closed, 1);
+}
+
+// Ctrl+Q asks the application to quit from whichever window it is typed
+// into: also from the help window while the main window, whose menu bar
+// holds Quit, is hidden by its close box. The main window refuses each quit
+// here, so that every case runs in one process; what counts is that it was
+// asked.
+TEST(QuitShortcut, CtrlQQuitsFromEveryWindowAlsoWithTheMainWindowHidden) {
+  if (rb::IsQuitting()) GTEST_SKIP() << "an earlier test in this process quit the runtime";
+  InstallMainWindowMenus();
+  rb::Ref<Window1> main = rb::New<Window1>();
+  main->RemoveHandler("Open");  // no MIDI and no synthesizer: only the menus count here
+  rb::RegisterImplicitWindow("Window1.Window1", main);
+  int quitsAsked = 0;
+  main->SetHandler<bool(bool)>("CancelClose", [&](bool appQuitting) {
+    if (!appQuitting) main->SetVisible(false);  // the close box, as the window's own handler does
+    quitsAsked += appQuitting ? 1 : 0;
+    return true;
+  });
+  main->Construct();
+  rb::Ref<HelpWindow> help = HelpWindowAccessor();
+
+  struct Case {
+    const char* what;
+    bool mainShown;
+    rb::Window* typedInto;
+  };
+  const Case cases[] = {
+      {"the help window, main window hidden by its close box", false, help.get()},
+      {"the help window, main window shown", true, help.get()},
+      {"the main window", true, main.get()},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (c.mainShown) {
+      main->Show();
+    } else {
+      EXPECT_FALSE(main->Close());
+      ASSERT_FALSE(main->Visible());
+    }
+    QWidget* window = c.typedInto->Widget();
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+    QWidget* target = window->focusWidget() != nullptr ? window->focusWidget() : window;
+    const int before = quitsAsked;
+    QTest::keyClick(target, Qt::Key_Q, Qt::ControlModifier);
+    EXPECT_EQ(quitsAsked, before + 1) << "Ctrl+Q asked the application to quit";
+    EXPECT_FALSE(rb::IsQuitting()) << "the refused quit ends";
+  }
+  help->Close();
+  main->RemoveHandler("CancelClose");
+  main->Close();
 }
 
 TEST_F(MenuCommandsTest, QuitQuitsTheApplication) {

@@ -211,4 +211,73 @@ TEST(WholeProgram, StartsHeadlessQuitsAndWritesItsPreferencesOnce) {
   std::filesystem::remove_all(config);
 }
 
+// The real program, headless, with no MIDI service: it shows "Chimewick
+// initialization failed" in a real message box, and the window system asks
+// it to end (SIGTERM, as a logout does) while that box is up. It ends at once
+// with code 0, makes no second window (with its MIDI client and synthesizer)
+// and leaves the preferences as they were (they would move a slider).
+TEST(WholeProgram, ASigtermWhileTheStartUpMessageShowsEndsItWithoutASecondWindow) {
+  const auto config =
+      std::filesystem::temp_directory_path() / ("chimewick-sigterm-" + std::to_string(::getpid()));
+  std::filesystem::remove_all(config);
+  std::filesystem::create_directories(config);
+  const auto prefs = config / "Chimewick.prefs";
+  const std::string original =
+      "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<chimewickprefs version=\"1.0\">\n"
+      "<Transpose>4</Transpose>\n<Pitch>-9</Pitch>\n</chimewickprefs>\n";
+  std::ofstream(prefs, std::ios::binary) << original;
+  const auto log = config / "stderr.txt";
+  const auto heard = config / "heard.wav";  // a synthesizer that starts writes it
+
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    setenv("CHIMEWICK_AUDIO_OUTPUT", ("wav:" + heard.string()).c_str(), 1);
+    setenv("CHIMEWICK_MIDI", "none", 1);  // names no service: the MIDI client cannot start
+    setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+    const int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd >= 0) dup2(fd, 2);
+    execl(CHIMEWICK_EXECUTABLE, CHIMEWICK_EXECUTABLE, static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  const auto readLog = [&] {
+    std::ifstream in(log);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+  };
+  // The MIDI layer names its setting when it refuses it, just before the box
+  // shows; then the box is up.
+  for (int i = 0; i < 200 && readLog().find("CHIMEWICK_MIDI") == std::string::npos; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  kill(child, SIGTERM);
+
+  int status = 0;
+  for (int i = 0; i < 200 && waitpid(child, &status, WNOHANG) == 0; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  if (waitpid(child, &status, WNOHANG) == 0) {
+    kill(child, SIGKILL);
+    waitpid(child, &status, 0);
+    FAIL() << "the program did not end: a second message box or window waits\n" << readLog();
+  }
+  ASSERT_TRUE(WIFEXITED(status)) << "ended by a signal, not by its quit\n" << readLog();
+  EXPECT_EQ(WEXITSTATUS(status), 0) << readLog();
+  // One MIDI client tried to start (each names the setting it refuses), and
+  // no synthesizer started (it would have written its WAV file).
+  const std::string said = readLog();
+  size_t midiClients = 0;
+  for (size_t at = said.find("CHIMEWICK_MIDI"); at != std::string::npos;
+       at = said.find("CHIMEWICK_MIDI", at + 1))
+    ++midiClients;
+  EXPECT_EQ(midiClients, 1u) << said;
+  EXPECT_FALSE(std::filesystem::exists(heard)) << "a synthesizer started\n" << said;
+  std::ifstream file(prefs, std::ios::binary);
+  std::stringstream kept;
+  kept << file.rdbuf();
+  EXPECT_EQ(kept.str(), original) << "the preferences stay as they were";
+  std::filesystem::remove_all(config);
+}
+
 }  // namespace

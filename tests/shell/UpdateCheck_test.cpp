@@ -80,6 +80,14 @@ TEST_F(UpdateCheckTest, NothingListeningGivesStatusZero) {
   EXPECT_EQ(ShownMessages()[0], Access(0));
 }
 
+// An HTTP/1.0 reply without a length from a server that never closes: what
+// arrived before the time-out is the version file.
+TEST_F(UpdateCheckTest, AVersionOnAConnectionThatNeverClosesCountsAfterTheTimeout) {
+  LocalHttpServer server(LocalHttpServer::SendAndHold("HTTP/1.0 200 OK\r\n\r\n" + Current() + "\n"));
+  if (!server.Started()) GTEST_SKIP() << "no local socket";
+  EXPECT_EQ(Check(server), "Your version of ChimewickHE is up to date.\nCurrent version: " + Current());
+}
+
 TEST_F(UpdateCheckTest, AServerThatStallsIsGivenUpAfterAboutThreeSeconds) {
   LocalHttpServer server(LocalHttpServer::Stall());
   if (!server.Started()) GTEST_SKIP() << "no local socket";

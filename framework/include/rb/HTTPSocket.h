@@ -22,16 +22,17 @@ class HTTPSocket : public Object {
 
   // Sends an HTTP/1.0 GET for the address (http://host[:port]/path) with
   // Host and the request headers, follows no redirect and waits. Gives up
-  // when nothing has moved (connection state or reply bytes) for
-  // timeoutSeconds; the wait restarts whenever data arrives. Returns the
-  // reply's body, empty on failure: no connection, a reply without a status
-  // line, a time-out or a reply cut short (even when part of the body came),
-  // or a body over 64 MiB. A timeoutSeconds of 0 or less waits without limit.
-  // Waits; any thread but the audio one.
+  // when nothing has moved (name lookup done, connection state, reply bytes)
+  // for timeoutSeconds; the wait restarts whenever data arrives. Returns the
+  // reply's body: after a time-out, what arrived by then. Empty on failure:
+  // no connection, a reply without a status line, a reply cut short of its
+  // Content-Length (even when part of the body came), or a body over 64 MiB.
+  // A timeoutSeconds of 0 or less waits without limit. Waits; any thread but
+  // the audio one.
   String Get(const String& address, int timeoutSeconds);
   // The status code of the last reply's status line; 0 without one.
   int HTTPStatusCode() const noexcept { return status_; }
-  // 0, or -1 after a time-out or a failed connection.
+  // 0, or -1 after a time-out (whatever arrived) or a failed connection.
   int ErrorCode() const noexcept { return error_; }
 
  private:

@@ -34,8 +34,8 @@ class MidiClientZel : public MidiObjectZel {
   void Init(rb::Ref<CFStringZel> name);
 
   // Makes port an input port of this client named name; on success the port
-  // has a nonzero Handle, else the status is in this client's Lasterror.
-  // UI thread.
+  // has a nonzero Handle, else the status is in this client's Lasterror (after
+  // a failed Init, Init's status stays). UI thread.
   void CreateInputPort(rb::Ref<CFStringZel> name, rb::Ref<MidiPortZel> port);
 
   // The number of sources present now (0 before Init). Any thread; waits.

@@ -97,7 +97,8 @@ void MidiClientZel::CreateInputPort(rb::Ref<CFStringZel> name, rb::Ref<MidiPortZ
     return;
   }
   if (!service_->backend) {
-    setLasterror(chimewick::midi::kStatusNoService);
+    // The status of the failed Init says why; it stays the client's.
+    if (Lasterror() == chimewick::midi::kStatusOk) setLasterror(chimewick::midi::kStatusNoService);
     return;
   }
   const rb::String portName = name ? name->Str() : rb::String();

@@ -25,7 +25,8 @@ typedef void (*RecordingClearFn)(void);
 // The synthesizer's instrument list: count entries of ids and names (names
 // may repeat, be empty or differ only in blanks). Default: none.
 typedef void (*RecordingSetInstrumentsFn)(int32_t count, const int32_t* ids, const char* const* names);
-// What Init returns (default true).
+// What Init does: a positive value (1 by default) succeeds; 0 fails with
+// Lasterror -1; a negative value fails with that value as Lasterror.
 typedef void (*RecordingSetInitResultFn)(int32_t ok);
 // Objects made and not yet released.
 typedef int32_t (*RecordingLiveObjectsFn)(void);

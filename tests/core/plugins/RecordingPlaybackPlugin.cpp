@@ -71,12 +71,14 @@ intptr_t Callback(void* object) {
 
 int32_t Init(void* object) {
   Record(object, "Init", {});
-  int32_t ok;
+  int32_t result;
   {
     std::lock_guard lock(TheRecorder().mutex);
-    ok = TheRecorder().initResult;
+    result = TheRecorder().initResult;
   }
-  Data(object).lasterror = ok ? 0 : -1;
+  const bool ok = result > 0;
+  // A failure takes the status it was given (the audio system's), or -1.
+  Data(object).lasterror = ok ? 0 : result < 0 ? result : -1;
   if (ok) std::memset(Data(object).channelInstrument, 0, sizeof Data(object).channelInstrument);
   return ok ? 1 : 0;
 }

@@ -1,5 +1,7 @@
 // The MIDI classes on the in-process virtual service, as the program uses
 // them: a client, one input port, sources made and removed by the test.
+#include "VirtualMidi.h"
+
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -8,8 +10,8 @@
 #include <random>
 
 #include "DebugMessage.h"
+#include "MidiStatusText.h"
 #include "MidiTestSupport.h"
-#include "VirtualMidi.h"
 
 namespace {
 
@@ -315,6 +317,45 @@ TEST(MidiClient, AutoWithoutSequencerOrJackServerFailsInit) {
   EXPECT_EQ(client->Handle(), 0);
   unsetenv("JACK_DEFAULT_SERVER");
   setenv("CHIMEWICK_MIDI", "virtual", 1);
+}
+
+// With no service of the kind the setting asks for, Init fails; making the
+// port then keeps Init's status as the client's (the program shows it twice),
+// and that status reads in words after the setting.
+TEST(MidiClient, AFailedInitKeepsItsStatusThroughCreateInputPortAndSaysWhyInWords) {
+  const bool hasSequencer = access("/dev/snd/seq", F_OK) == 0;
+  // A JACK server name nobody uses: no JACK server answers.
+  setenv("JACK_DEFAULT_SERVER", ("chimewick-none-" + std::to_string(getpid())).c_str(), 1);
+  struct Case {
+    const char* setting;
+    bool needsNoSequencer;
+    const char* words;
+  };
+  const Case cases[] = {
+      {"no-such-service", false,
+       "no MIDI service: CHIMEWICK_MIDI names none of auto, alsa, jack and virtual"},
+      {"alsa", true, "no MIDI service: no ALSA sequencer"},
+      {"jack", false, "no MIDI service: no JACK server"},
+      {"auto", true, "no MIDI service: no ALSA sequencer and no JACK server"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.setting);
+    if (c.needsNoSequencer && hasSequencer) continue;  // this machine has the service
+    setenv("CHIMEWICK_MIDI", c.setting, 1);
+    auto client = rb::New<RecordingClient>();
+    client->Init(NewCFStringZel("Chimewick"));
+    const int32_t status = client->Lasterror();
+    EXPECT_NE(status, 0);
+    auto port = rb::New<RecordingPort>();
+    client->CreateInputPort(NewCFStringZel("ChimewickPort"), port);
+    EXPECT_EQ(port->Handle(), 0);
+    EXPECT_EQ(client->Lasterror(), status) << "the client's status stays Init's";
+    EXPECT_EQ(MidiStatusText(status).Bytes(), c.words);
+  }
+  EXPECT_EQ(MidiStatusText(0).Bytes(), "");
+  unsetenv("JACK_DEFAULT_SERVER");
+  setenv("CHIMEWICK_MIDI", "virtual", 1);
+  if (hasSequencer) GTEST_SKIP() << "skipped in part: this machine has an ALSA sequencer";
 }
 
 TEST(MidiClient, BadArgumentsSetAStatusAndNothingElse) {

@@ -154,8 +154,11 @@ bool LoadPlugin(const std::string& path) {
     Skip(path, problem);
     return false;
   }
+  // A name without a folder would send dlopen searching the library path:
+  // the file checked above is the one in the working directory.
+  const std::string file = path.find('/') == std::string::npos ? "./" + path : path;
   // Local binding: two plug-ins may export functions of the same name.
-  LibraryHandle library(dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL));
+  LibraryHandle library(dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL));
   if (!library) {
     const char* reason = dlerror();
     Skip(path, reason != nullptr ? reason : "cannot be loaded");
@@ -170,7 +173,7 @@ bool LoadPlugin(const std::string& path) {
   // A plug-in is never unmapped, not even when the handles close at exit:
   // objects released late in shutdown still call its destructor, and its
   // records stay in use.
-  LibraryHandle pinned(dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE));
+  LibraryHandle pinned(dlopen(file.c_str(), RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE));
   if (pinned) library = std::move(pinned);
   // Whatever it registered stays in use, so the library stays loaded even
   // when its entry fails.

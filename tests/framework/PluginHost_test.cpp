@@ -589,6 +589,20 @@ TEST_F(PluginFolderTest, WithoutTheProgramsOwnPathNoPluginIsLoaded) {
   EXPECT_NE(messages.find("no plug-ins are loaded"), std::string::npos) << messages;
 }
 
+// A bare file name is the file checked in the working directory, never a
+// library of that name on the system's search path.
+TEST_F(PluginFolderTest, ABareFileNameLoadsTheFileInTheWorkingDirectory) {
+  const std::filesystem::path folder = FolderWith("here", {"counter.so"});
+  const std::filesystem::path workingDirectory = std::filesystem::current_path();
+  std::filesystem::current_path(folder);
+  testing::internal::CaptureStderr();
+  const bool loaded = rb::LoadPlugin("counter.so");
+  const std::string messages = testing::internal::GetCapturedStderr();
+  std::filesystem::current_path(workingDirectory);
+  EXPECT_TRUE(loaded) << messages;
+  EXPECT_NE(rb::FindPluginClass("CounterZel"), nullptr);
+}
+
 // Two files that register one class name: the second is refused, and the
 // refusal names both files.
 TEST_F(PluginFolderTest, TwoPluginsRegisteringOneClassAreBothNamedInTheRefusal) {

@@ -1,19 +1,24 @@
-// Loading plug-ins: every shared library in the plug-in folder is opened and
-// its REALPluginMain called with the host's resolver.
+// Loading plug-ins: every shared library in the plug-in folder beside the
+// program is opened and its REALPluginMain called with the host's resolver.
+// Opening a library runs its code, so only files that no one but root and
+// the program's own user can have put there are opened.
 #include <dlfcn.h>
 #include <elf.h>
+#include <fcntl.h>
 #include <link.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <system_error>
 #include <vector>
 
+#include "FileDescriptor.h"
 #include "PluginRegistry.h"
 #include "chimewick/Log.h"
 #include "rb/PluginHost.h"
@@ -35,6 +40,40 @@ std::vector<LibraryHandle>& LoadedLibraries() {
 
 void Skip(const std::string& path, const std::string& reason) {
   chimewick::frameworkLog.line("plug-in %s skipped: %s", path.c_str(), reason.c_str());
+}
+
+// The link that names the program's own executable (a test seam).
+std::string& ExecutableLink() {
+  static std::string link = "/proc/self/exe";
+  return link;
+}
+
+// Why no one should trust what a folder or file holds, or an empty text:
+// it must belong to root or to the program's user, and no one else may
+// write to it (not all users, nor a group other than root's or the
+// program's own).
+std::string UntrustedBecause(const struct stat& info) {
+  if (info.st_uid != 0 && info.st_uid != ::geteuid())
+    return "it belongs to user " + std::to_string(info.st_uid) + ", neither root nor the program's user";
+  if ((info.st_mode & S_IWOTH) != 0) return "every user may write to it";
+  if ((info.st_mode & S_IWGRP) != 0 && info.st_gid != 0 && info.st_gid != ::getegid())
+    return "the group " + std::to_string(info.st_gid) + " may write to it";
+  return {};
+}
+
+// Why the folder may not hold plug-ins, or an empty text.
+std::string FolderProblem(const std::string& folder) {
+  struct stat info {};
+  if (::lstat(folder.c_str(), &info) != 0) return std::error_code(errno, std::generic_category()).message();
+  if (S_ISLNK(info.st_mode)) return "it is a link, and links are not followed";
+  if (!S_ISDIR(info.st_mode)) return "it is not a folder";
+  return UntrustedBecause(info);
+}
+
+std::string FolderOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
 }
 
 #if __SIZEOF_POINTER__ == 8
@@ -61,13 +100,12 @@ constexpr unsigned kElfMachine = 0;  // not checked
 // can make it read past the mapped file and take the process down. These
 // checks turn such a file into a skipped plug-in. Returns the reason, or an
 // empty text for a file worth handing to dlopen.
-std::string CheckSharedObject(const std::string& path) {
-  std::error_code error;
-  const auto fileSize = std::filesystem::file_size(path, error);
-  if (error) return "cannot read the file: " + error.message();
-  std::ifstream file(path, std::ios::binary);
+std::string CheckSharedObject(int fd, std::uintmax_t fileSize) {
+  const auto readAt = [fd](void* into, size_t size, std::uintmax_t offset) {
+    return ::pread(fd, into, size, static_cast<off_t>(offset)) == static_cast<ssize_t>(size);
+  };
   ElfHeader header{};
-  if (!file.read(reinterpret_cast<char*>(&header), sizeof header)) return "not a shared library (too short)";
+  if (!readAt(&header, sizeof header, 0)) return "not a shared library (too short)";
   if (std::memcmp(header.e_ident, ELFMAG, SELFMAG) != 0) return "not a shared library";
   if (header.e_ident[EI_CLASS] != kElfClass || header.e_type != ET_DYN ||
       (kElfMachine != 0 && header.e_machine != kElfMachine))
@@ -76,9 +114,7 @@ std::string CheckSharedObject(const std::string& path) {
       (fileSize - header.e_phoff) / sizeof(ElfProgramHeader) < header.e_phnum)
     return "damaged library (program headers)";
   std::vector<ElfProgramHeader> segments(header.e_phnum);
-  file.seekg(static_cast<std::streamoff>(header.e_phoff));
-  if (!file.read(reinterpret_cast<char*>(segments.data()),
-                 static_cast<std::streamsize>(segments.size() * sizeof(ElfProgramHeader))))
+  if (!readAt(segments.data(), segments.size() * sizeof(ElfProgramHeader), header.e_phoff))
     return "damaged library (program headers)";
   bool hasLoadSegment = false, hasDynamic = false;
   for (const ElfProgramHeader& s : segments) {
@@ -97,15 +133,32 @@ bool LooksLikeSharedLibrary(const std::filesystem::path& path) {
   return name.size() > 3 && (name.ends_with(".so") || name.find(".so.") != std::string::npos);
 }
 
+// Why the file may not be opened as a plug-in, or an empty text. It is
+// looked at without following a link: a link is never loaded.
+std::string FileProblem(const std::string& path) {
+  if (const std::string problem = FolderProblem(FolderOf(path)); !problem.empty())
+    return "its folder cannot be trusted: " + problem;
+  const FileDescriptor file(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  if (!file && errno == ELOOP) return "it is a link, and links are not followed";
+  if (!file) return "cannot read the file: " + std::error_code(errno, std::generic_category()).message();
+  struct stat info {};
+  if (::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode)) return "not a regular file";
+  if (std::string problem = UntrustedBecause(info); !problem.empty()) return problem;
+  return CheckSharedObject(file.get(), std::uintmax_t(info.st_size));
+}
+
 }  // namespace
 
 bool LoadPlugin(const std::string& path) {
-  if (const std::string problem = CheckSharedObject(path); !problem.empty()) {
+  if (const std::string problem = FileProblem(path); !problem.empty()) {
     Skip(path, problem);
     return false;
   }
+  // A name without a folder would send dlopen searching the library path:
+  // the file checked above is the one in the working directory.
+  const std::string file = path.find('/') == std::string::npos ? "./" + path : path;
   // Local binding: two plug-ins may export functions of the same name.
-  LibraryHandle library(dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL));
+  LibraryHandle library(dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL));
   if (!library) {
     const char* reason = dlerror();
     Skip(path, reason != nullptr ? reason : "cannot be loaded");
@@ -120,12 +173,13 @@ bool LoadPlugin(const std::string& path) {
   // A plug-in is never unmapped, not even when the handles close at exit:
   // objects released late in shutdown still call its destructor, and its
   // records stay in use.
-  LibraryHandle pinned(dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE));
+  LibraryHandle pinned(dlopen(file.c_str(), RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE));
   if (pinned) library = std::move(pinned);
   // Whatever it registered stays in use, so the library stays loaded even
   // when its entry fails.
   LoadedLibraries().push_back(std::move(library));
   try {
+    const plugin_host::LoadingFile loading(path);
     reinterpret_cast<REALPluginMainFn>(entry)(&plugin_host::ResolveHostFunction);
   } catch (...) {
     Skip(path, "REALPluginMain raised an exception");
@@ -135,12 +189,17 @@ bool LoadPlugin(const std::string& path) {
 }
 
 int LoadPlugins(const std::string& folder) {
+  if (folder.empty()) return 0;  // no executable path: DefaultPluginFolder said so
+  if (const std::string problem = FolderProblem(folder); !problem.empty()) {
+    chimewick::frameworkLog.line("plug-in folder %s refused: %s; no plug-ins are loaded from it",
+                                 folder.c_str(), problem.c_str());
+    return 0;
+  }
   std::error_code error;
   std::vector<std::filesystem::path> candidates;
   for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
     std::error_code typeError;
-    if (it->is_regular_file(typeError) && LooksLikeSharedLibrary(it->path()))
-      candidates.push_back(it->path());
+    if (!it->is_directory(typeError) && LooksLikeSharedLibrary(it->path())) candidates.push_back(it->path());
   }
   if (error) {
     chimewick::frameworkLog.line("plug-in folder %s not read: %s", folder.c_str(), error.message().c_str());
@@ -157,9 +216,20 @@ int LoadPlugins(const std::string& folder) {
 
 std::string DefaultPluginFolder() {
   std::error_code error;
-  const std::filesystem::path executable = std::filesystem::read_symlink("/proc/self/exe", error);
-  if (error) return "plugins";
+  const std::filesystem::path executable = std::filesystem::read_symlink(ExecutableLink(), error);
+  if (error || !executable.is_absolute()) {
+    // Never a folder of the working directory: whoever chose that could
+    // run code in the program.
+    chimewick::frameworkLog.line("the program's own path cannot be read from %s (%s): no plug-ins are loaded",
+                                 ExecutableLink().c_str(),
+                                 error ? error.message().c_str() : "not an absolute path");
+    return {};
+  }
   return (executable.parent_path() / "plugins").string();
+}
+
+void SetExecutableLinkForTesting(const std::string& link) {
+  ExecutableLink() = link.empty() ? "/proc/self/exe" : link;
 }
 
 }  // namespace rb

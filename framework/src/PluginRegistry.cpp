@@ -6,6 +6,7 @@
 #include <cstring>
 #include <set>
 #include <string>
+#include <utility>
 
 #include "chimewick/Log.h"
 #include "rb/PluginHost.h"
@@ -18,6 +19,7 @@ struct RegistryState {
   double hostVersion = kHostVersion;
   std::set<std::string, std::less<>> hiddenFunctions;
   int32_t lastInterfaceVersion = 0;
+  std::string loadingFile;  // the plug-in file whose entry runs now
 };
 
 RegistryState& State() {
@@ -33,9 +35,15 @@ bool HostLooksOld() {
   return s.hiddenFunctions.count("REALGetRBVersion") != 0 || s.hostVersion < kHostVersion;
 }
 
+// A file's name for messages.
+const char* FileName(const std::string& file) {
+  return file.empty() ? "(a plug-in of unknown file)" : file.c_str();
+}
+
 void Refuse(const PluginClassDefinition* record, const char* reason) {
   const char* name = record != nullptr && record->name != nullptr ? record->name : "(unnamed)";
-  chimewick::frameworkLog.line("plug-in class %s refused: %s", name, reason);
+  chimewick::frameworkLog.line("plug-in class %s of %s refused: %s", name, FileName(State().loadingFile),
+                               reason);
 }
 
 // Checks what the host relies on before it keeps the record; a record that
@@ -69,8 +77,10 @@ bool RecordIsUsable(const PluginClassDefinition* record) {
     Refuse(record, "method count without a method table");
     return false;
   }
-  if (FindRegisteredClass(record->name) != nullptr) {
-    Refuse(record, "a class of that name is already registered");
+  if (const RegisteredClass* first = FindRegisteredClass(record->name); first != nullptr) {
+    const std::string reason =
+        std::string("a class of that name is already registered by ") + FileName(first->file);
+    Refuse(record, reason.c_str());
     return false;
   }
   return true;
@@ -86,7 +96,7 @@ extern "C" void HostRegisterPluginVersion(int32_t version) {
 extern "C" void HostPluginRegisterClass(PluginClassDefinition* record) {
   if (!RecordIsUsable(record)) return;
   record->dataOffset = PluginInstanceDataOffset();
-  State().classes.push_back(RegisteredClass{record, record->name, HostLooksOld()});
+  State().classes.push_back(RegisteredClass{record, record->name, HostLooksOld(), State().loadingFile});
 }
 
 extern "C" double HostGetRBVersion() { return State().hostVersion; }
@@ -122,6 +132,10 @@ const RegisteredClass* FindRegisteredClass(std::string_view name) {
 }
 
 const std::vector<RegisteredClass>& RegisteredClasses() { return State().classes; }
+
+LoadingFile::LoadingFile(const std::string& path) : previous_(std::exchange(State().loadingFile, path)) {}
+
+LoadingFile::~LoadingFile() { State().loadingFile = std::move(previous_); }
 
 }  // namespace rb::plugin_host
 

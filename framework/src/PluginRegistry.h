@@ -20,6 +20,21 @@ struct RegisteredClass {
   // True when the plug-in saw an old host at registration and handed over
   // 3-word method entries.
   bool oldMethodLayout;
+  // The plug-in file that registered it (empty when not known).
+  std::string file;
+};
+
+// While it lives, classes that register come from this plug-in file: a
+// refusal can then name the files involved. Main thread.
+class LoadingFile {
+ public:
+  explicit LoadingFile(const std::string& path);
+  ~LoadingFile();
+  LoadingFile(const LoadingFile&) = delete;
+  LoadingFile& operator=(const LoadingFile&) = delete;
+
+ private:
+  std::string previous_;
 };
 
 // The resolver handed to every plug-in's REALPluginMain. Main thread.

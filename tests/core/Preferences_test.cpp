@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "CoreTestFixture.h"
+#include "UnprivilegedUser.h"
 #include "rb/RegEx.h"
 #include "rb/Text.h"
 
@@ -347,14 +348,43 @@ TEST_F(PreferencesTest, UnwritableFolderWritesNothingShowsNothingAndDoesNotCrash
   setenv("XDG_CONFIG_HOME", configFolder_.c_str(), 1);
 }
 
+// A read-only folder: no file can be made there, but a writable file in it
+// takes the new settings where it stands. Run as nobody where the tests run
+// as root, since permissions do not stop root.
 TEST_F(PreferencesTest, ReadOnlyFolderWritesNothingWhenPermissionsApply) {
-  if (geteuid() == 0) GTEST_SKIP() << "running as root: folder permissions do not stop writes";
   rb::Ref<Window1> w = MakeWindowWithSampleInstruments();
+  ASSERT_TRUE(chimewick_test::GiveToNobody(configFolder_));
   std::filesystem::permissions(configFolder_,
                                std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
-  w->SavePreferences();
+  {
+    chimewick_test::AsNobody nobody;
+    ASSERT_TRUE(nobody.ok());
+    w->SavePreferences();
+  }
   std::filesystem::permissions(configFolder_, std::filesystem::perms::owner_all);
   EXPECT_FALSE(FileExists());
+  EXPECT_TRUE(messages_.empty());
+}
+
+TEST_F(PreferencesTest, ReadOnlyFolderWithAWritableFileKeepsTheNewSettings) {
+  WriteFile(Element("Transpose", "-5") + Element("Volume", "100"));
+  rb::Ref<Window1> w = MakeWindowWithSampleInstruments();
+  w->TransposeSlider()->SetValue(7);
+  ASSERT_TRUE(chimewick_test::GiveToNobody(configFolder_) &&
+              chimewick_test::GiveToNobody(PreferencesFilePath()));
+  std::filesystem::permissions(configFolder_,
+                               std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+  testing::internal::CaptureStderr();
+  {
+    chimewick_test::AsNobody nobody;
+    ASSERT_TRUE(nobody.ok());
+    w->SavePreferences();
+  }
+  const std::string errors = testing::internal::GetCapturedStderr();
+  std::filesystem::permissions(configFolder_, std::filesystem::perms::owner_all);
+  EXPECT_NE(ReadFile().find("\n<Transpose>7</Transpose>\n"), std::string::npos) << ReadFile();
+  EXPECT_NE(ReadFile().find("\n<Volume>64</Volume>\n"), std::string::npos) << ReadFile();
+  EXPECT_NE(errors.find("written in place"), std::string::npos) << errors;
   EXPECT_TRUE(messages_.empty());
 }
 

@@ -2,15 +2,22 @@
 // members bound by name, driven through the small plug-ins in plugins/.
 #include "rb/PluginHost.h"
 
+#include <dlfcn.h>
+#include <elf.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
+
+#include "UnprivilegedUser.h"
 
 namespace {
 
@@ -380,7 +387,22 @@ TEST_F(PluginHostTest, FuzzedPluginFilesNeverCrashTheLoader) {
 
   std::ifstream original(kCounterPlugin, std::ios::binary);
   const std::string library((std::istreambuf_iterator<char>(original)), std::istreambuf_iterator<char>());
-  ASSERT_GT(library.size(), 64u);
+  ASSERT_GT(library.size(), sizeof(Elf64_Ehdr));
+  // Where the last loadable segment ends: debug information may follow it
+  // (as in a RelWithDebInfo build), and a file cut there still loads.
+  Elf64_Ehdr header;
+  std::memcpy(&header, library.data(), sizeof header);
+  ASSERT_EQ(header.e_ident[EI_CLASS], ELFCLASS64);
+  size_t loadableEnd = 0;
+  for (size_t i = 0; i < header.e_phnum; ++i) {
+    Elf64_Phdr segment;
+    ASSERT_LE(header.e_phoff + (i + 1) * sizeof segment, library.size());
+    std::memcpy(&segment, library.data() + header.e_phoff + i * sizeof segment, sizeof segment);
+    if (segment.p_type == PT_LOAD)
+      loadableEnd = std::max<size_t>(loadableEnd, segment.p_offset + segment.p_filesz);
+  }
+  ASSERT_GT(loadableEnd, 0u);
+  ASSERT_LE(loadableEnd, library.size());
 
   std::mt19937 random(20261208);
   testing::internal::CaptureStderr();
@@ -398,8 +420,8 @@ TEST_F(PluginHostTest, FuzzedPluginFilesNeverCrashTheLoader) {
         std::memcpy(bytes.data(), library.data(), 16);
         break;
       }
-      default:  // the real plug-in cut short
-        bytes = library.substr(0, random() % (library.size() / 2));
+      default:  // the real plug-in cut short inside what the loader maps
+        bytes = library.substr(0, random() % loadableEnd);
         break;
     }
     const std::filesystem::path file = folder / ("fuzz_" + std::to_string(i) + ".so");
@@ -410,6 +432,239 @@ TEST_F(PluginHostTest, FuzzedPluginFilesNeverCrashTheLoader) {
   testing::internal::GetCapturedStderr();
   std::filesystem::remove_all(folder);
   EXPECT_EQ(rb::FindPluginClass("CounterZel"), nullptr);
+}
+
+// A folder of its own holding copies of the counter plug-in, for the checks
+// on who may have put a plug-in there.
+class PluginFolderTest : public PluginHostTest {
+ protected:
+  void SetUp() override {
+    PluginHostTest::SetUp();
+    char pattern[] = "/tmp/chimewick-plugins-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    root_ = pattern;
+    std::filesystem::permissions(
+        root_, std::filesystem::perms::owner_all | std::filesystem::perms::group_read |
+                   std::filesystem::perms::group_exec | std::filesystem::perms::others_read |
+                   std::filesystem::perms::others_exec);
+  }
+  void TearDown() override {
+    rb::SetExecutableLinkForTesting("");
+    std::error_code ignored;
+    std::filesystem::remove_all(root_, ignored);
+    PluginHostTest::TearDown();
+  }
+  // A new folder below the test's own, with the counter plug-in in it under
+  // each of the names given.
+  std::filesystem::path FolderWith(const std::string& folderName, const std::vector<std::string>& names) {
+    const std::filesystem::path folder = root_ / folderName;
+    std::filesystem::create_directories(folder);
+    for (const std::string& name : names) std::filesystem::copy_file(kCounterPlugin, folder / name);
+    return folder;
+  }
+  // LoadPlugins, and what it said on standard error.
+  static std::pair<int, std::string> LoadFolder(const std::filesystem::path& folder) {
+    testing::internal::CaptureStderr();
+    const int started = rb::LoadPlugins(folder.string());
+    return {started, testing::internal::GetCapturedStderr()};
+  }
+
+  std::filesystem::path root_;
+};
+
+// Opening a library runs its code: a folder or a file that others may
+// write to is refused, with a line on standard error. Root's group and the
+// program's own group may write; all users, or another group, may not.
+TEST_F(PluginFolderTest, AFolderOrAPluginOthersMayWriteToIsRefused) {
+  using std::filesystem::perms;
+  struct Case {
+    const char* what;
+    perms folderMode;
+    perms fileMode;
+    bool foreignGroup;    // the group is nobody's (only root can arrange it)
+    const char* refusal;  // nullptr: it loads
+  };
+  const perms usual =
+      perms::owner_all | perms::group_read | perms::group_exec | perms::others_read | perms::others_exec;
+  const perms file = perms::owner_read | perms::owner_write | perms::group_read | perms::others_read;
+  const Case cases[] = {
+      {"a folder and a file of the program's user", usual, file, false, nullptr},
+      {"a folder and a file that the program's group may write", usual | perms::group_write,
+       file | perms::group_write, false, nullptr},
+      {"a folder that every user may write", usual | perms::others_write, file, false,
+       "every user may write"},
+      {"a sticky folder that every user may write", usual | perms::others_write | perms::sticky_bit, file,
+       false, "every user may write"},
+      {"a file that every user may write", usual, file | perms::others_write, false, "every user may write"},
+      {"a folder another group may write", usual | perms::group_write, file, true, "may write to it"},
+      {"a file another group may write", usual, file | perms::group_write, true, "may write to it"},
+  };
+  int index = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (c.foreignGroup && !chimewick_test::RunningAsRoot()) {
+      std::cout << "[ SKIPPED ROW ] " << c.what << ": needs root to give the folder another group\n";
+      continue;
+    }
+    rb::ResetPluginRegistryForTesting();
+    const std::filesystem::path folder = FolderWith("case" + std::to_string(index++), {"counter.so"});
+    std::filesystem::permissions(folder / "counter.so", c.fileMode);
+    std::filesystem::permissions(folder, c.folderMode);
+    if (c.foreignGroup) {
+      const gid_t group = chimewick_test::Nobody().gid;
+      ASSERT_EQ(::lchown(folder.c_str(), uid_t(-1), group), 0);
+      ASSERT_EQ(::lchown((folder / "counter.so").c_str(), uid_t(-1), group), 0);
+    }
+    const auto [started, messages] = LoadFolder(folder);
+    if (c.refusal == nullptr) {
+      EXPECT_EQ(started, 1) << messages;
+      EXPECT_NE(rb::FindPluginClass("CounterZel"), nullptr);
+      continue;
+    }
+    EXPECT_EQ(started, 0);
+    EXPECT_EQ(rb::FindPluginClass("CounterZel"), nullptr);
+    EXPECT_NE(messages.find(c.refusal), std::string::npos) << messages;
+    EXPECT_NE(messages.find(folder.string()), std::string::npos) << messages;
+  }
+}
+
+// A folder or a plug-in that belongs to a user other than root and the
+// program's own is refused (as root: the files are given to nobody).
+TEST_F(PluginFolderTest, AFolderOrAPluginOfAnotherUserIsRefused) {
+  if (!chimewick_test::RunningAsRoot()) GTEST_SKIP() << "skipped: needs root to give files to another user";
+  const std::string owner = "belongs to user " + std::to_string(chimewick_test::Nobody().uid);
+  const std::filesystem::path foreignFolder = FolderWith("foreign-folder", {"counter.so"});
+  ASSERT_TRUE(chimewick_test::GiveToNobody(foreignFolder.string()));
+  const std::filesystem::path foreignFile = FolderWith("foreign-file", {"counter.so"});
+  ASSERT_TRUE(chimewick_test::GiveToNobody((foreignFile / "counter.so").string()));
+  for (const auto& folder : {foreignFolder, foreignFile}) {
+    SCOPED_TRACE(folder.string());
+    const auto [started, messages] = LoadFolder(folder);
+    EXPECT_EQ(started, 0);
+    EXPECT_EQ(rb::FindPluginClass("CounterZel"), nullptr);
+    EXPECT_NE(messages.find(owner), std::string::npos) << messages;
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(rb::LoadPlugin((folder / "counter.so").string()));
+    EXPECT_NE(testing::internal::GetCapturedStderr().find(owner), std::string::npos);
+  }
+}
+
+// Links are not followed, neither a plug-in that is a link nor a plug-in
+// folder that is one, even when what they lead to would load.
+TEST_F(PluginFolderTest, LinksAreNotFollowed) {
+  const std::filesystem::path real = FolderWith("real", {"counter.so"});
+  const std::filesystem::path linkedFile = FolderWith("linked-file", {});
+  std::filesystem::create_symlink(real / "counter.so", linkedFile / "counter.so");
+  const std::filesystem::path linkedFolder = root_ / "linked-folder";
+  std::filesystem::create_symlink(real, linkedFolder);
+  for (const auto& folder : {linkedFile, linkedFolder}) {
+    SCOPED_TRACE(folder.string());
+    const auto [started, messages] = LoadFolder(folder);
+    EXPECT_EQ(started, 0);
+    EXPECT_NE(messages.find("links are not followed"), std::string::npos) << messages;
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(rb::LoadPlugin((folder / "counter.so").string()));
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("links are not followed"), std::string::npos);
+  }
+  EXPECT_EQ(rb::FindPluginClass("CounterZel"), nullptr);
+  EXPECT_EQ(LoadFolder(real).first, 1) << "what they lead to loads";
+}
+
+// Without the program's own path there is no plug-in folder: nothing is
+// loaded, not even from plugins/ in the working directory, and standard
+// error says so.
+TEST_F(PluginFolderTest, WithoutTheProgramsOwnPathNoPluginIsLoaded) {
+  FolderWith("plugins", {"counter.so"});
+  const std::filesystem::path workingDirectory = std::filesystem::current_path();
+  std::filesystem::current_path(root_);
+  rb::SetExecutableLinkForTesting((root_ / "no-such-link").string());
+  testing::internal::CaptureStderr();
+  const std::string folder = rb::DefaultPluginFolder();
+  const int started = rb::LoadPlugins(folder);
+  const std::string messages = testing::internal::GetCapturedStderr();
+  std::filesystem::current_path(workingDirectory);
+  EXPECT_EQ(folder, "");
+  EXPECT_EQ(started, 0);
+  EXPECT_EQ(rb::FindPluginClass("CounterZel"), nullptr);
+  EXPECT_NE(messages.find("no plug-ins are loaded"), std::string::npos) << messages;
+}
+
+// A bare file name is the file checked in the working directory, never a
+// library of that name on the system's search path.
+TEST_F(PluginFolderTest, ABareFileNameLoadsTheFileInTheWorkingDirectory) {
+  const std::filesystem::path folder = FolderWith("here", {"counter.so"});
+  const std::filesystem::path workingDirectory = std::filesystem::current_path();
+  std::filesystem::current_path(folder);
+  testing::internal::CaptureStderr();
+  const bool loaded = rb::LoadPlugin("counter.so");
+  const std::string messages = testing::internal::GetCapturedStderr();
+  std::filesystem::current_path(workingDirectory);
+  EXPECT_TRUE(loaded) << messages;
+  EXPECT_NE(rb::FindPluginClass("CounterZel"), nullptr);
+}
+
+// Two files that register one class name: the second is refused, and the
+// refusal names both files.
+TEST_F(PluginFolderTest, TwoPluginsRegisteringOneClassAreBothNamedInTheRefusal) {
+  const std::filesystem::path folder = FolderWith("twins", {"a_counter.so", "b_counter.so"});
+  const auto [started, messages] = LoadFolder(folder);
+  EXPECT_EQ(started, 2) << messages;
+  EXPECT_NE(rb::FindPluginClass("CounterZel"), nullptr);
+  EXPECT_NE(messages.find("CounterZel"), std::string::npos) << messages;
+  EXPECT_NE(messages.find((folder / "a_counter.so").string()), std::string::npos) << messages;
+  EXPECT_NE(messages.find((folder / "b_counter.so").string()), std::string::npos) << messages;
+}
+
+// The run path (DT_RUNPATH or DT_RPATH) written into an ELF file, read
+// from the file as the dynamic loader reads it; empty when there is none.
+std::optional<std::string> RunPathOf(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  const auto readAt = [&in](void* into, size_t size, size_t offset) {
+    in.seekg(std::streamoff(offset));
+    return bool(in.read(static_cast<char*>(into), std::streamsize(size)));
+  };
+  Elf64_Ehdr header;
+  if (!readAt(&header, sizeof header, 0)) return std::nullopt;
+  std::vector<Elf64_Phdr> segments(header.e_phnum);
+  if (!readAt(segments.data(), segments.size() * sizeof(Elf64_Phdr), header.e_phoff)) return std::nullopt;
+  const auto fileOffset = [&](Elf64_Addr address) -> std::optional<size_t> {
+    for (const Elf64_Phdr& s : segments)
+      if (s.p_type == PT_LOAD && address >= s.p_vaddr && address < s.p_vaddr + s.p_filesz)
+        return size_t(address - s.p_vaddr + s.p_offset);
+    return std::nullopt;
+  };
+  for (const Elf64_Phdr& s : segments) {
+    if (s.p_type != PT_DYNAMIC) continue;
+    std::vector<Elf64_Dyn> entries(s.p_filesz / sizeof(Elf64_Dyn));
+    if (!readAt(entries.data(), entries.size() * sizeof(Elf64_Dyn), s.p_offset)) return std::nullopt;
+    std::optional<size_t> strings;
+    std::optional<Elf64_Xword> runPath;
+    for (const Elf64_Dyn& entry : entries) {
+      if (entry.d_tag == DT_STRTAB) strings = fileOffset(entry.d_un.d_ptr);
+      if (entry.d_tag == DT_RUNPATH || entry.d_tag == DT_RPATH) runPath = entry.d_un.d_val;
+    }
+    if (!runPath) return std::string();
+    if (!strings) return std::nullopt;
+    in.seekg(std::streamoff(*strings + *runPath));
+    std::string text;
+    std::getline(in, text, '\0');
+    return text;
+  }
+  return std::string();
+}
+
+// The dynamic loader looks in the run path before the system's folders: it
+// may name the file's own folder, never a folder above it.
+TEST_F(PluginHostTest, TheRunPathNamesNoFolderAboveTheProgramsOwn) {
+  Dl_info framework{};
+  ASSERT_NE(::dladdr(reinterpret_cast<void*>(&rb::LoadPlugins), &framework), 0);
+  for (const std::string& file :
+       {std::string("/proc/self/exe"), std::string(framework.dli_fname), kCounterPlugin}) {
+    SCOPED_TRACE(file);
+    const std::optional<std::string> runPath = RunPathOf(file);
+    ASSERT_TRUE(runPath);
+    EXPECT_EQ(runPath->find(".."), std::string::npos) << *runPath;
+  }
 }
 
 }  // namespace

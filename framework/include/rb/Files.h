@@ -20,10 +20,17 @@ class FolderItem : public Object {
   bool Exists() const;
   // The item of that name inside this folder (it need not exist).
   Ref<FolderItem> Child(const String& name) const;
-  // Makes a new, empty text file in place of this one. The file is replaced
-  // atomically: lines go to a temporary file beside it, which Close renames
-  // over the old file; a failed or unfinished write leaves the old file
-  // whole. Nil when the file cannot be made.
+  // Makes a new, empty text file in place of this one. Only a regular file
+  // is ever replaced: where a link stands, the regular file it leads to is
+  // replaced and the link stays; a folder, device, pipe or a link to any of
+  // them or to nothing is left as it is (the reason on standard error). The
+  // lines go to a temporary file beside the file, which Close renames over
+  // it, so a failed or unfinished write leaves the old file whole; where
+  // the folder refuses a temporary file but the file itself is writable,
+  // Close writes the file in place (said on standard error). Temporary files
+  // that a writer killed while saving left beside the file are removed. Nil
+  // when the file cannot be made. The thread that uses the stream; does not
+  // wait.
   Ref<TextOutputStream> CreateTextFile() const;
   // Nil when the file does not exist, is no regular file or cannot be opened.
   Ref<TextInputStream> OpenAsTextFile() const;
@@ -40,10 +47,12 @@ class TextOutputStream : public Object {
  public:
   ~TextOutputStream() override;
   std::string ClassName() const override { return "TextOutputStream"; }
-  // Writes the text and the line end (EndOfLine).
+  // Adds the text and the line end (EndOfLine); the file gets them at Close.
   void WriteLine(const String& text);
-  // Finishes the file: renames it over the old one when every write
-  // succeeded, else drops it. Returns whether the new file is in place.
+  // Finishes the file: puts every line on disk and renames the temporary
+  // file over the old one when every write succeeded, else drops it and
+  // says why on standard error. Returns whether the new text is in place.
+  // Waits for the disk (fsync).
   bool Close();
 
   // Test seam: the next writes fail once more than this many bytes have

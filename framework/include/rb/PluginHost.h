@@ -14,15 +14,26 @@ namespace rb {
 
 // Loads every shared library in folder and calls its REALPluginMain with the
 // host's resolver, in file-name order. Only files named like libraries
-// (name.so, name.so.N) are tried; a file that is not a library, a library without
-// REALPluginMain, or one whose REALPluginMain raises an exception, is skipped
-// with a message on standard error. Returns the
-// number of plug-ins started. Main thread, before any member call.
+// (name.so, name.so.N) are tried. Opening a library runs its code, so a
+// folder that is a link, or that belongs to another user than root or the
+// program's user, or that others may write to, is refused whole; so is each
+// such file, and each link. A file that is not a library, a library without
+// REALPluginMain, or one whose REALPluginMain raises an exception, is skipped.
+// Every refusal and skip says why on standard error. An empty folder text
+// (the program's own path unknown) loads nothing. Returns the number of
+// plug-ins started. UI thread, before any member call.
 int LoadPlugins(const std::string& folder);
-// The plugins/ folder beside the executable. Any thread.
+// The plugins/ folder beside the program's real executable
+// (/proc/self/exe), never one of the working directory. Empty, with the
+// reason on standard error, when the program's own path cannot be read. Any
+// thread.
 std::string DefaultPluginFolder();
-// Loads one library; false (with the reason on standard error) when skipped.
-// Main thread.
+// Test seam: the link that names the program's executable; an empty text
+// restores /proc/self/exe. UI thread.
+void SetExecutableLinkForTesting(const std::string& link);
+// Loads one library under the same rules as LoadPlugins (its folder and the
+// file itself); false (with the reason on standard error) when refused or
+// skipped. UI thread.
 bool LoadPlugin(const std::string& path);
 
 // The registered record of the class of exactly that name, or nullptr. Main

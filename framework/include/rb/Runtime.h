@@ -56,8 +56,11 @@ namespace rb {
 // first process to claim appId listens for later starts; a later start
 // tells it to activate (the application's Activate event) and learns that it
 // should end. Returns true in the one process that runs. The claim is per
-// user and per preferences folder. Main thread, after RuntimeInit; waits at
-// most about a second for a running instance to answer.
+// user and per preferences folder: the socket lives in $XDG_RUNTIME_DIR, or
+// else in <temp>/chimewick-<uid> (mode 0700), and is used only when that
+// folder is the user's own and closed to others; a listener of another user
+// is never handed over to. UI thread, after RuntimeInit; waits at most about
+// a second for a running instance to answer.
 bool ClaimSingleInstance(const String& appId);
 
 }  // namespace rb

@@ -166,12 +166,11 @@ void RectControl::AttachTo(Window& window, const String& name, int index) {
 void RectControl::ApplyGeometry() {
   QWidget* widget = impl_->widget;
   if (widget == nullptr) return;
-  const int w = std::max(impl_->width, impl_->minThickness);
-  const int h = std::max(impl_->height, impl_->minThickness);
+  const int w = impl_->width + impl_->penExtent;
+  const int h = impl_->height + impl_->penExtent;
   widget->setGeometry(impl_->left, impl_->top, w, h);
-  if (auto* slider = qobject_cast<QSlider*>(widget)) {
-    slider->setOrientation(IsVerticalGeometry(impl_->width, impl_->height) ? Qt::Vertical : Qt::Horizontal);
-  }
+  if (auto* slider = qobject_cast<QSlider*>(widget))
+    OrientSlider(*slider, IsVerticalGeometry(impl_->width, impl_->height));
 }
 
 int RectControl::Left() const { return impl_->left; }

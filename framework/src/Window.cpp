@@ -34,6 +34,15 @@ class TopWidget : public QWidget {
  public:
   using QWidget::QWidget;
 
+  // Hides the window and lets its native window go; the next showing makes
+  // a new one. Unmapping a window and mapping it again at once races with
+  // the window manager, which may still be withdrawing the old mapping (and
+  // erase the new one's state) when the new one arrives.
+  void DropNativeWindow() {
+    hide();
+    if (windowHandle() != nullptr) destroy(true, true);
+  }
+
  protected:
   // Qt writes a title (the application's name) whenever it makes the native
   // window or sets its title; an untitled window has it taken out again
@@ -294,7 +303,7 @@ void Window::Show() {
     if (QWidget* blocked = WindowBlockedBy(top)) {
       // The window manager reads what a window is for when it is mapped: a
       // window already shown is shown anew as the dialog it has become.
-      top->hide();
+      static_cast<TopWidget*>(top)->DropNativeWindow();
       MakeTransientFor(*top, *blocked);
     }
   }

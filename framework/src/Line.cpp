@@ -36,6 +36,7 @@ LineWidget& Stroke(const RectControl& control) { return WidgetOf<LineWidget>(con
 Line::Line() {
   SetWidget(new LineWidget);
   impl_->penExtent = 1;
+  StartFromDefaults(0);
 }
 
 void Line::SetProperty(const String& name, const Variant& value) {

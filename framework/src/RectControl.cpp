@@ -16,6 +16,28 @@ namespace {
 
 constexpr const char* kControlProperty = "rbControl";
 
+const PropertyList& PlacementDefaults() {
+  static const PropertyList defaults = {{"InitialParent", ""}, {"TabPanelIndex", 0}, {"Visible", true}};
+  return defaults;
+}
+const PropertyList& BoxDefaults() {
+  static const PropertyList defaults = {
+      {"LockLeft", false}, {"LockTop", false}, {"LockRight", false},     {"LockBottom", false},
+      {"Enabled", true},   {"HelpTag", ""},    {"AutoDeactivate", true},
+  };
+  return defaults;
+}
+const PropertyList& TextDefaults() {
+  static const PropertyList defaults = {
+      {"TextFont", "System"}, {"TextSize", 0}, {"Bold", false}, {"Italic", false}, {"Underline", false},
+  };
+  return defaults;
+}
+const PropertyList& DataBindingDefaults() {
+  static const PropertyList defaults = {{"DataSource", ""}, {"DataField", ""}};
+  return defaults;
+}
+
 // Raises the control's mouse events before the widget sees the mouse: a
 // MouseDown handler that returns true takes the click from the widget.
 class MouseEventFilter : public QObject {
@@ -152,6 +174,13 @@ void RectControl::SetWidget(QWidget* widget) {
   widget->setAttribute(Qt::WA_Hover, true);
   widget->installEventFilter(new MouseEventFilter(widget));
   widget->hide();  // shown once it lies on a window
+}
+
+void RectControl::StartFromDefaults(unsigned sets) {
+  ApplyProperties(PlacementDefaults());
+  if (sets & kBoxDefaults) ApplyProperties(BoxDefaults());
+  if (sets & kTextDefaults) ApplyProperties(TextDefaults());
+  if (sets & kDataBindingDefaults) ApplyProperties(DataBindingDefaults());
 }
 
 void RectControl::AttachTo(Window& window, const String& name, int index) {

@@ -100,6 +100,7 @@ Slider::Slider() {
   // window's KeyDown (AcceptFocus true gives it focus).
   slider->setFocusPolicy(Qt::NoFocus);
   SetWidget(slider);
+  StartFromDefaults(kBoxDefaults);
   QObject::connect(slider, &QSlider::valueChanged, slider,
                    [this](int) { RaiseForQt(*this, "ValueChanged"); });
 }

@@ -89,6 +89,17 @@ Window::Window() : impl_(std::make_unique<Impl>()) {
   impl_->content->setObjectName(QStringLiteral("rbContent"));
   impl_->layout->addWidget(impl_->content);
   impl_->content->resize(impl_->width, impl_->height);
+  // What the window already is; Title, Width, Height and Visible read back
+  // from the window itself.
+  static const PropertyList defaults = {
+      {"MinWidth", 64},        {"MinHeight", 64},        {"MaxWidth", 32000},
+      {"MaxHeight", 32000},    {"Placement", 0},         {"Frame", 0},
+      {"CloseButton", true},   {"MinimizeButton", true}, {"MaximizeButton", true},
+      {"Resizeable", true},    {"LiveResize", true},     {"HasBackColor", false},
+      {"BackColor", "FFFFFF"}, {"MenuBarVisible", true}, {"Composite", false},
+      {"FullScreen", false},   {"BalloonHelp", ""},      {"MacProcID", 0},
+  };
+  for (const auto& [name, value] : defaults) StoreProperty(name, value);
 }
 
 Window::~Window() {
@@ -353,7 +364,7 @@ bool Window::CloseForQuit() {
   return true;
 }
 
-void Window::AddControl(Ref<Control> control, const String& name, int index) {
+void Window::Attach(const Ref<Control>& control, const String& name, int index) {
   if (!control) ThrowNilObject();
   impl_->controls.push_back(control);
   control->AttachTo(*this, name, index);

@@ -14,6 +14,7 @@
 #include <QTest>
 #include <QWheelEvent>
 #include <functional>
+#include <type_traits>
 
 #include "GuiTestSupport.h"
 
@@ -373,6 +374,53 @@ TEST_F(ControlsTest, ControlsAreFoundByNameAndIndex) {
   EXPECT_FALSE(window->FindControl("Nothing"));
   EXPECT_TRUE(window->Find<rb::PopupMenu>("InstrumentsList"));
   EXPECT_FALSE(window->Find<rb::Slider>("InstrumentsList"));  // not of that class
+}
+
+TEST_F(ControlsTest, AddControlGivesTheControlBackAsItsOwnClass) {
+  rb::Ref<rb::Slider> slider = window->AddControl(rb::New<rb::Slider>(), "S");
+  static_assert(
+      std::is_same_v<decltype(window->AddControl(rb::New<rb::Slider>(), "T")), rb::Ref<rb::Slider>>);
+  EXPECT_EQ(window->FindControl("S"), rb::Ref<rb::Control>(slider));
+  EXPECT_EQ(slider->GetWindow(), window.get());
+  EXPECT_EQ(window->AddControl(rb::New<rb::BevelButton>(), "Preset", 3)->Index(), 3);
+}
+
+TEST_F(ControlsTest, ControlsStartFromTheDesignTimeDefaults) {
+  struct Case {
+    const char* what;
+    std::function<rb::Ref<rb::RectControl>()> make;
+    bool box, text, dataBinding;
+  };
+  auto made = [](auto control) { return [control] { return rb::Ref<rb::RectControl>(control()); }; };
+  const Case cases[] = {
+      {"pop-up menu", made([] { return rb::New<rb::PopupMenu>(); }), true, true, true},
+      {"label", made([] { return rb::New<rb::StaticText>(); }), true, true, true},
+      {"bevel button", made([] { return rb::New<rb::BevelButton>(); }), true, true, false},
+      {"push button", made([] { return rb::New<rb::PushButton>(); }), true, true, false},
+      {"text field", made([] { return rb::New<rb::EditField>(); }), true, true, false},
+      {"slider", made([] { return rb::New<rb::Slider>(); }), true, false, false},
+      {"canvas", made([] { return rb::New<rb::Canvas>(); }), true, false, false},
+      {"line", made([] { return rb::New<rb::Line>(); }), false, false, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    rb::Ref<rb::RectControl> control = window->AddControl(c.make(), "C");
+    EXPECT_EQ(control->Property("InitialParent"), rb::Variant(""));
+    EXPECT_EQ(control->Property("TabPanelIndex"), rb::Variant(0));
+    EXPECT_EQ(control->Property("Visible"), rb::Variant(true));
+    const rb::Variant absent;
+    for (const char* lock : {"LockLeft", "LockTop", "LockRight", "LockBottom"})
+      EXPECT_EQ(control->Property(lock), c.box ? rb::Variant(false) : absent) << lock;
+    EXPECT_EQ(control->Property("Enabled"), rb::Variant(true));
+    EXPECT_EQ(control->Property("AutoDeactivate"), c.box ? rb::Variant(true) : absent);
+    EXPECT_EQ(control->Property("HelpTag"), rb::Variant(""));
+    EXPECT_EQ(control->Property("TextFont"), c.text ? rb::Variant("System") : absent);
+    EXPECT_EQ(control->Property("TextSize"), c.text ? rb::Variant(0) : absent);
+    for (const char* style : {"Bold", "Italic", "Underline"})
+      EXPECT_EQ(control->Property(style), c.text ? rb::Variant(false) : absent) << style;
+    EXPECT_EQ(control->Property("DataSource"), c.dataBinding ? rb::Variant("") : absent);
+    EXPECT_EQ(control->Property("DataField"), c.dataBinding ? rb::Variant("") : absent);
+  }
 }
 
 TEST_F(ControlsTest, CommonPropertiesReadBackAndUnknownOnesAreKept) {

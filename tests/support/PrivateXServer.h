@@ -6,7 +6,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -16,8 +16,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-
-extern char** environ;
 
 namespace chimewick_test {
 
@@ -82,19 +80,24 @@ class PrivateXServer {
   const std::string& Display() const { return display_; }
 
  private:
+  // Started before any thread of the test program: the child runs only
+  // async-signal-safe calls before exec. It ends with the test program,
+  // even one that dies without stopping it.
   static pid_t Spawn(const std::vector<std::string>& argv, int displayFd) {
     std::vector<char*> args;
     for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
     args.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    if (displayFd >= 0) posix_spawn_file_actions_adddup2(&actions, displayFd, 3);
-    pid_t pid = -1;
-    if (posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ) != 0) pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
+    const pid_t parent = ::getpid();
+    const pid_t pid = ::fork();
+    if (pid != 0) return pid;
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (::getppid() != parent) ::_exit(127);
+    const int quiet = ::open("/dev/null", O_WRONLY);
+    ::dup2(quiet, 1);
+    ::dup2(quiet, 2);
+    if (displayFd >= 0) ::dup2(displayFd, 3);  // dup2 clears close-on-exec
+    ::execvp(args[0], args.data());
+    ::_exit(127);
   }
 
   static std::string ReadLine(int fd, std::chrono::seconds timeout) {

@@ -9,7 +9,7 @@ void Window1::InstrumentsList_Change() {
   player->SetInstrumentIDOnChannel(0, id);
   if (!ExternalFlag) {
     // A change that is no preset recall leaves no preset showing pressed.
-    for (int32_t k = 1; k <= 6; ++k) Preset(k)->SetValue(false);
+    for (int32_t k = 1; k <= kPresetCount; ++k) Preset(k)->SetValue(false);
   } else {
     ExternalFlag = false;
   }

@@ -2,6 +2,7 @@
 // thirteen lines in an XML-like form holding the sliders, the selected
 // instrument, the six preset names and the volume. Read once at open,
 // written once at close. Instruments are stored by name, never by row.
+#include <array>
 #include <string_view>
 
 #include "Window1.h"
@@ -12,7 +13,8 @@
 namespace {
 
 constexpr const char* kPreferencesFileName = "Chimewick.prefs";
-constexpr const char* kPresetKeys[] = {"Preset1", "Preset2", "Preset3", "Preset4", "Preset5", "Preset6"};
+constexpr std::array<const char*, Window1::kPresetCount> kPresetKeys = {"Preset1", "Preset2", "Preset3",
+                                                                        "Preset4", "Preset5", "Preset6"};
 
 // The text up to and including the last closing tag of key (any letter
 // case), or "" when there is none. A value always ends at a closing tag, so
@@ -77,8 +79,8 @@ void Window1::ReadPreferences() {
   if (rb::Variant value = IniGet("DefaultInstrumentName", text); !(value == nil)) {
     DefaultInstrumentName = value.StringValue();
   }
-  for (int32_t k = 1; k <= 6; ++k) {
-    if (rb::Variant value = IniGet(kPresetKeys[k - 1], text); !(value == nil)) {
+  for (int32_t k = 1; k <= kPresetCount; ++k) {
+    if (rb::Variant value = IniGet(kPresetKeys[size_t(k - 1)], text); !(value == nil)) {
       PresetInstrument(k) = value.StringValue();
     }
   }
@@ -101,8 +103,8 @@ void Window1::SavePreferences() {
   stream->WriteLine(IniPut("Transpose", TransposeSlider()->Value()).StringValue());
   stream->WriteLine(IniPut("Pitch", PitchSlider()->Value()).StringValue());
   stream->WriteLine(IniPut("DefaultInstrumentName", InstrumentsList()->Text()).StringValue());
-  for (int32_t k = 1; k <= 6; ++k) {
-    stream->WriteLine(IniPut(kPresetKeys[k - 1], Preset(k)->HelpTag()).StringValue());
+  for (int32_t k = 1; k <= kPresetCount; ++k) {
+    stream->WriteLine(IniPut(kPresetKeys[size_t(k - 1)], Preset(k)->HelpTag()).StringValue());
   }
   stream->WriteLine(IniPut("Volume", Volume.load(std::memory_order_relaxed)).StringValue());
   stream->WriteLine("</chimewickprefs>");

@@ -27,5 +27,5 @@ void Window1::ActivatePreset(int32_t k) {
     InstrumentsList()->SetListIndex(PresetValues(k));
   }
   // Whatever the click did to the buttons, exactly button k shows pressed.
-  for (int32_t i = 1; i <= 6; ++i) Preset(i)->SetValue(i == k);
+  for (int32_t i = 1; i <= kPresetCount; ++i) Preset(i)->SetValue(i == k);
 }

@@ -21,7 +21,7 @@ struct ArrowStep {
 constexpr std::array<ArrowStep, 4> kArrowSteps = {{{123, -1}, {124, +1}, {125, +1}, {126, -1}}};
 
 // Main-row digits 1 to 6 by virtual key code (5 and 6 are 23 and 22).
-constexpr std::array<int, 6> kDigitKeyCodes = {18, 19, 20, 21, 23, 22};
+constexpr std::array<int, Window1::kPresetCount> kDigitKeyCodes = {18, 19, 20, 21, 23, 22};
 
 struct NoteLetter {
   const char* text;

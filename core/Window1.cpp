@@ -26,75 +26,48 @@ Window1::MenuSupport& MenuSupportHooks() {
   return support;
 }
 
+// The window's design-time properties that differ from a new window's, in
+// the order applied.
 const rb::PropertyList& WindowProperties() {
   static const rb::PropertyList properties = {
-      {"Placement", 0},          {"Width", 266},
-      {"Height", 308},           {"MinWidth", 64},
-      {"MinHeight", 64},         {"MaxWidth", 32000},
-      {"MaxHeight", 32000},      {"Frame", 0},
-      {"Composite", false},      {"HasBackColor", true},
-      {"BackColor", "000000"},   {"Title", "Chimewick Home Edition"},
-      {"Visible", true},         {"FullScreen", false},
-      {"MenuBarVisible", true},  {"CloseButton", true},
-      {"Resizeable", false},     {"LiveResize", false},
-      {"MaximizeButton", false}, {"MinimizeButton", true},
-      {"BalloonHelp", ""},       {"MacProcID", 0},
+      {"Width", 266},
+      {"Height", 308},
+      {"HasBackColor", true},
+      {"BackColor", "000000"},
+      {"Title", "Chimewick Home Edition"},
+      {"Resizeable", false},
+      {"LiveResize", false},
+      {"MaximizeButton", false},
   };
   return properties;
 }
 
-// Position and the properties every rectangular control shares.
-rb::PropertyList RectProperties(int left, int top, int width, int height, const char* initialParent = "") {
-  return {
-      {"Left", left},       {"Top", top},
-      {"Width", width},     {"Height", height},
-      {"LockLeft", false},  {"LockTop", false},
-      {"LockRight", false}, {"LockBottom", false},
-      {"TabPanelIndex", 0}, {"InitialParent", initialParent},
-      {"Enabled", true},    {"Visible", true},
-      {"HelpTag", ""},      {"AutoDeactivate", true},
-  };
-}
-
-rb::PropertyList& operator+=(rb::PropertyList& list, const rb::PropertyList& more) {
+// A control's rectangle, window coordinates, then what else differs from a
+// new control's design-time defaults.
+rb::PropertyList Placed(int left, int top, int width, int height, const rb::PropertyList& more = {}) {
+  rb::PropertyList list = {{"Left", left}, {"Top", top}, {"Width", width}, {"Height", height}};
   list.insert(list.end(), more.begin(), more.end());
   return list;
 }
 
-const rb::PropertyList& TextProperties() {
-  static const rb::PropertyList properties = {
-      {"TextFont", "System"}, {"TextSize", 0}, {"Bold", false}, {"Italic", false}, {"Underline", false},
-  };
-  return properties;
-}
-
-const rb::PropertyList& NoDataBinding() {
-  static const rb::PropertyList properties = {{"DataSource", ""}, {"DataField", ""}};
-  return properties;
-}
-
 rb::PropertyList LabelProperties(int left, int top, int width, int height, const char* text, int align,
-                                 const char* color, const char* initialParent = "") {
-  rb::PropertyList list = RectProperties(left, top, width, height, initialParent);
-  list += {{"Text", text}, {"TextAlign", align}, {"TextColor", color}, {"Multiline", false}};
-  list += TextProperties();
-  list += NoDataBinding();
-  return list;
+                                 const char* color) {
+  return Placed(left, top, width, height,
+                {{"Text", text}, {"TextAlign", align}, {"TextColor", color}, {"Multiline", false}});
 }
 
 rb::PropertyList SliderProperties(int left, int top, int width, int height, int minimum, int maximum) {
-  rb::PropertyList list = RectProperties(left, top, width, height);
-  list += {{"Minimum", minimum}, {"Value", 0},    {"Maximum", maximum},
-           {"LineStep", 1},      {"PageStep", 1}, {"LiveScroll", false}};
-  return list;
+  return Placed(left, top, width, height,
+                {{"Minimum", minimum},
+                 {"Value", 0},
+                 {"Maximum", maximum},
+                 {"LineStep", 1},
+                 {"PageStep", 1},
+                 {"LiveScroll", false}});
 }
 
 rb::PropertyList LineProperties(int x1, int y1, int x2, int y2) {
-  return {
-      {"X1", x1},           {"Y1", y1},         {"X2", x2},
-      {"Y2", y2},           {"BorderWidth", 1}, {"LineColor", "AAAAAA"},
-      {"TabPanelIndex", 0}, {"Visible", true},  {"InitialParent", ""},
-  };
+  return {{"X1", x1}, {"Y1", y1}, {"X2", x2}, {"Y2", y2}, {"BorderWidth", 1}, {"LineColor", "AAAAAA"}};
 }
 
 }  // namespace
@@ -151,102 +124,74 @@ void Window1::SetMenuSupport(MenuSupport support) { MenuSupportHooks() = std::mo
 
 void Window1::_CreateControls0() {
   // Each control is complete, properties and handlers, before the next.
-  {
-    AddControl(rb::New<rb::PopupMenu>(), "InstrumentsList");
-    rb::PropertyList list = RectProperties(103, 24, 135, 20);
-    list += {{"InitialValue", ""}, {"ListIndex", 0}};
-    list += TextProperties();
-    list += NoDataBinding();
-    FindControl("InstrumentsList")->ApplyProperties(list);
-    FindControl("InstrumentsList")->SetHandler<void()>("Change", [this] { InstrumentsList_Change(); });
-    FindControl("InstrumentsList")
-        ->SetHandler<bool(int, int, int, int)>("MouseWheel", [this](int x, int y, int deltaX, int deltaY) {
-          return InstrumentsList_MouseWheel(x, y, deltaX, deltaY);
-        });
+  auto instruments = AddControl(rb::New<rb::PopupMenu>(), "InstrumentsList");
+  instruments->ApplyProperties(Placed(103, 24, 135, 20, {{"InitialValue", ""}, {"ListIndex", 0}}));
+  instruments->SetHandler<void()>("Change", [this] { InstrumentsList_Change(); });
+  instruments->SetHandler<bool(int, int, int, int)>("MouseWheel", [this](int x, int y, int dx, int dy) {
+    return InstrumentsList_MouseWheel(x, y, dx, dy);
+  });
+
+  AddControl(rb::New<rb::StaticText>(), "Warnings")
+      ->ApplyProperties(LabelProperties(103, 52, 135, 20, "Initializing...", 0, "E8E8E8"));
+
+  auto canvas = AddControl(rb::New<rb::Canvas>(), "Canvas1");
+  canvas->SetBackdrop(ambersolid48kb());
+  canvas->ApplyProperties(Placed(
+      28, 20, 48, 48,
+      {{"AcceptFocus", false}, {"AcceptTabs", false}, {"UseFocusRing", true}, {"EraseBackground", true}}));
+
+  auto pitch = AddControl(rb::New<rb::Slider>(), "PitchSlider");
+  pitch->ApplyProperties(SliderProperties(28, 104, 84, 85, -64, 64));
+  pitch->SetHandler<void()>("ValueChanged", [this] { PitchSlider_ValueChanged(); });
+
+  auto transpose = AddControl(rb::New<rb::Slider>(), "TransposeSlider");
+  transpose->ApplyProperties(SliderProperties(98, 104, 73, 85, -11, 11));
+  transpose->SetHandler<void()>("ValueChanged", [this] { TransposeSlider_ValueChanged(); });
+  transpose->SetHandler<bool(int, int)>("MouseDown",
+                                        [this](int x, int y) { return TransposeSlider_MouseDown(x, y); });
+
+  auto transposeCaption = AddControl(rb::New<rb::StaticText>(), "StaticText1");
+  transposeCaption->ApplyProperties(LabelProperties(98, 200, 64, 16, "Transpose", 0, "FFFFFF"));
+  transposeCaption->SetHandler<bool(int, int)>("MouseDown",
+                                               [this](int x, int y) { return StaticText1_MouseDown(x, y); });
+
+  auto pitchCaption = AddControl(rb::New<rb::StaticText>(), "StaticText2");
+  pitchCaption->ApplyProperties(LabelProperties(28, 200, 41, 16, "Pitch", 0, "FFFFFF"));
+  pitchCaption->SetHandler<bool(int, int)>("MouseDown",
+                                           [this](int x, int y) { return StaticText2_MouseDown(x, y); });
+
+  AddControl(rb::New<rb::StaticText>(), "Key")
+      ->ApplyProperties(LabelProperties(150, 136, 64, 21, "C", 0, "E8E8E8"));
+
+  // Each value label lies on its slider.
+  auto pitchValue = AddControl(rb::New<rb::StaticText>(), "PitchSliderValue");
+  rb::PropertyList pitchValueProperties = LabelProperties(56, 136, 35, 20, "0", 0, "FFFFFF");
+  pitchValueProperties.push_back({"InitialParent", "PitchSlider"});
+  pitchValue->ApplyProperties(pitchValueProperties);
+  pitchValue->SetHandler<bool(int, int)>("MouseDown",
+                                         [this](int x, int y) { return PitchSliderValue_MouseDown(x, y); });
+
+  auto transposeValue = AddControl(rb::New<rb::StaticText>(), "TransposeSliderValue");
+  rb::PropertyList transposeValueProperties = LabelProperties(125, 136, 35, 20, "0", 0, "FFFFFF");
+  transposeValueProperties.push_back({"InitialParent", "TransposeSlider"});
+  transposeValue->ApplyProperties(transposeValueProperties);
+  transposeValue->SetHandler<bool(int, int)>(
+      "MouseDown", [this](int x, int y) { return TransposeSliderValue_MouseDown(x, y); });
+
+  for (int32_t k = 1; k <= kPresetCount; ++k) {
+    auto button = AddControl(rb::New<Window1Preset>(k), "Preset", k);
+    button->ApplyProperties(Window1Preset::DesignProperties(k));
+    // The handlers get their button; the window owns both, so a plain
+    // pointer does.
+    rb::BevelButton* raw = button.get();
+    button->SetHandler<void()>("Open", [this, raw] { Preset_Open(*raw); });
+    button->SetHandler<void()>("Action", [this, raw] { Preset_Action(*raw); });
   }
-  {
-    AddControl(rb::New<rb::StaticText>(), "Warnings");
-    FindControl("Warnings")
-        ->ApplyProperties(LabelProperties(103, 52, 135, 20, "Initializing...", 0, "E8E8E8"));
-  }
-  {
-    AddControl(rb::New<rb::Canvas>(), "Canvas1");
-    Find<rb::Canvas>("Canvas1")->SetBackdrop(ambersolid48kb());
-    rb::PropertyList list = RectProperties(28, 20, 48, 48);
-    list +=
-        {{"AcceptFocus", false}, {"AcceptTabs", false}, {"UseFocusRing", true}, {"EraseBackground", true}};
-    FindControl("Canvas1")->ApplyProperties(list);
-  }
-  {
-    AddControl(rb::New<rb::Slider>(), "PitchSlider");
-    FindControl("PitchSlider")->ApplyProperties(SliderProperties(28, 104, 84, 85, -64, 64));
-    FindControl("PitchSlider")->SetHandler<void()>("ValueChanged", [this] { PitchSlider_ValueChanged(); });
-  }
-  {
-    AddControl(rb::New<rb::Slider>(), "TransposeSlider");
-    FindControl("TransposeSlider")->ApplyProperties(SliderProperties(98, 104, 73, 85, -11, 11));
-    FindControl("TransposeSlider")->SetHandler<void()>("ValueChanged", [this] {
-      TransposeSlider_ValueChanged();
-    });
-    FindControl("TransposeSlider")->SetHandler<bool(int, int)>("MouseDown", [this](int x, int y) {
-      return TransposeSlider_MouseDown(x, y);
-    });
-  }
-  {
-    AddControl(rb::New<rb::StaticText>(), "StaticText1");
-    FindControl("StaticText1")->ApplyProperties(LabelProperties(98, 200, 64, 16, "Transpose", 0, "FFFFFF"));
-    FindControl("StaticText1")->SetHandler<bool(int, int)>("MouseDown", [this](int x, int y) {
-      return StaticText1_MouseDown(x, y);
-    });
-  }
-  {
-    AddControl(rb::New<rb::StaticText>(), "StaticText2");
-    FindControl("StaticText2")->ApplyProperties(LabelProperties(28, 200, 41, 16, "Pitch", 0, "FFFFFF"));
-    FindControl("StaticText2")->SetHandler<bool(int, int)>("MouseDown", [this](int x, int y) {
-      return StaticText2_MouseDown(x, y);
-    });
-  }
-  {
-    AddControl(rb::New<rb::StaticText>(), "Key");
-    FindControl("Key")->ApplyProperties(LabelProperties(150, 136, 64, 21, "C", 0, "E8E8E8"));
-  }
-  {
-    AddControl(rb::New<rb::StaticText>(), "PitchSliderValue");
-    FindControl("PitchSliderValue")
-        ->ApplyProperties(LabelProperties(56, 136, 35, 20, "0", 0, "FFFFFF", "PitchSlider"));
-    FindControl("PitchSliderValue")->SetHandler<bool(int, int)>("MouseDown", [this](int x, int y) {
-      return PitchSliderValue_MouseDown(x, y);
-    });
-  }
-  {
-    AddControl(rb::New<rb::StaticText>(), "TransposeSliderValue");
-    FindControl("TransposeSliderValue")
-        ->ApplyProperties(LabelProperties(125, 136, 35, 20, "0", 0, "FFFFFF", "TransposeSlider"));
-    FindControl("TransposeSliderValue")->SetHandler<bool(int, int)>("MouseDown", [this](int x, int y) {
-      return TransposeSliderValue_MouseDown(x, y);
-    });
-  }
-  for (int32_t k = 1; k <= 6; ++k) {
-    AddControl(rb::New<Window1Preset>(k), "Preset", k);
-    FindControl("Preset", k)->ApplyProperties(Window1Preset::DesignProperties(k));
-    // The handlers get their button; the window owns both, so plain
-    // pointers do.
-    rb::BevelButton* button = Find<rb::BevelButton>("Preset", k).get();
-    FindControl("Preset", k)->SetHandler<void()>("Open", [this, button] { Preset_Open(*button); });
-    FindControl("Preset", k)->SetHandler<void()>("Action", [this, button] { Preset_Action(*button); });
-  }
-  {
-    AddControl(rb::New<rb::Line>(), "Line1");
-    FindControl("Line1")->ApplyProperties(LineProperties(26, 228, 238, 228));
-  }
-  {
-    AddControl(rb::New<rb::Line>(), "Line2");
-    FindControl("Line2")->ApplyProperties(LineProperties(26, 80, 238, 80));
-  }
-  {
-    AddControl(rb::New<rb::StaticText>(), "StaticText3");
-    FindControl("StaticText3")->ApplyProperties(LabelProperties(23, 284, 223, 20, "Presets", 1, "FFFFFF"));
-  }
+
+  AddControl(rb::New<rb::Line>(), "Line1")->ApplyProperties(LineProperties(26, 228, 238, 228));
+  AddControl(rb::New<rb::Line>(), "Line2")->ApplyProperties(LineProperties(26, 80, 238, 80));
+  AddControl(rb::New<rb::StaticText>(), "StaticText3")
+      ->ApplyProperties(LabelProperties(23, 284, 223, 20, "Presets", 1, "FFFFFF"));
 }
 
 rb::Ref<Window1> Window1Accessor() {

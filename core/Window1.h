@@ -27,16 +27,20 @@ class Window1 : public rb::Window {
   ~Window1() override;
   std::string ClassName() const override { return "Window1.Window1"; }
 
+  // The preset buttons: Preset(1) to Preset(kPresetCount).
+  static constexpr int32_t kPresetCount = 6;
+
   // ---- Fields, in declaration order --------------------------------------
   rb::Ref<MidiClientZel> Client;
   rb::Ref<MyMidiPort> port;
   rb::Array<rb::Ref<MidiEndpointZel>> sources;
   rb::Ref<MidiPlaybackZel> player;
   int32_t DefaultInstrument = 16;
-  rb::Array<int32_t> PresetValues{0, 0, 0, 0, 0, 0, 0};
+  // Index 0 belongs to no button.
+  rb::Array<int32_t> PresetValues = rb::Array<int32_t>(kPresetCount);
   bool ExternalFlag = false;
   int32_t DefaultInstrumentIndex = 0;
-  rb::Array<rb::String> PresetInstrument{"", "", "", "", "", "", ""};
+  rb::Array<rb::String> PresetInstrument = rb::Array<rb::String>(kPresetCount);
   rb::String DefaultInstrumentName = "Organ 1";
   // Written by the MIDI input thread, read at quit.
   std::atomic<int32_t> Volume{64};

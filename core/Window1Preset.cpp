@@ -15,7 +15,7 @@ struct PresetPlace {
 
 // Button 1 is the one that takes the keyboard focus; the window spaces the
 // buttons evenly when it opens.
-constexpr std::array<PresetPlace, 6> kPresetPlaces = {{
+constexpr std::array<PresetPlace, Window1::kPresetCount> kPresetPlaces = {{
     {27, 2, true},
     {71, 1, false},
     {103, 1, false},
@@ -48,16 +48,6 @@ rb::PropertyList Window1Preset::DesignProperties(int32_t k) {
       {"Top", 251},
       {"Width", 32},
       {"Height", 22},
-      {"LockLeft", false},
-      {"LockTop", false},
-      {"LockRight", false},
-      {"LockBottom", false},
-      {"TabPanelIndex", 0},
-      {"InitialParent", ""},
-      {"Enabled", true},
-      {"Visible", true},
-      {"HelpTag", ""},
-      {"AutoDeactivate", true},
       {"AcceptFocus", place.acceptFocus},
       {"ButtonType", place.buttonType},
       {"Bevel", 6},
@@ -71,10 +61,5 @@ rb::PropertyList Window1Preset::DesignProperties(int32_t k) {
       {"HasMenu", 0},
       {"Value", false},
       {"MenuValue", 0},
-      {"TextFont", "System"},
-      {"TextSize", 0},
-      {"Bold", false},
-      {"Italic", false},
-      {"Underline", false},
   };
 }

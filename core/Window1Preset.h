@@ -20,6 +20,7 @@ class Window1Preset : public rb::BevelButton {
 
   std::string ClassName() const override { return "Window1.Preset"; }
 
-  // The design-time properties of button k (1 to 6), in the order applied.
+  // The design-time properties of button k (1 to 6) that differ from a new
+  // button's, in the order applied.
   static rb::PropertyList DesignProperties(int32_t k);
 };

@@ -8,44 +8,21 @@
 
 namespace {
 
+// What differs from a new window: untitled, fixed, no minimise or zoom box,
+// centred on the main screen.
 const rb::PropertyList kWindowProperties = {
-    {"Title", ""},
-    {"Width", 284},
-    {"Height", 340},
-    {"Placement", 2},
-    {"Frame", 0},
-    {"CloseButton", true},
-    {"Resizeable", false},
-    {"LiveResize", false},
-    {"MaximizeButton", false},
-    {"MinimizeButton", false},
-    {"Visible", true},
-    {"MenuBarVisible", true},
-    {"FullScreen", false},
-    {"Composite", false},
-    {"HasBackColor", false},
-    {"BackColor", "FFFFFF"},
-    {"MinWidth", 64},
-    {"MinHeight", 64},
-    {"MaxWidth", 32000},
-    {"MaxHeight", 32000},
+    {"Width", 284},        {"Height", 340},           {"Placement", 2},          {"Resizeable", false},
+    {"LiveResize", false}, {"MaximizeButton", false}, {"MinimizeButton", false},
 };
 
-// What every control of the box shares.
-rb::PropertyList Common(int left, int top, int width, int height) {
-  return {{"Left", left},           {"Top", top},         {"Width", width},     {"Height", height},
-          {"LockLeft", false},      {"LockTop", false},   {"LockRight", false}, {"LockBottom", false},
-          {"TabPanelIndex", 0},     {"Visible", true},    {"Enabled", true},    {"HelpTag", ""},
-          {"AutoDeactivate", true}, {"InitialParent", ""}};
+rb::PropertyList Placed(int left, int top, int width, int height) {
+  return {{"Left", left}, {"Top", top}, {"Width", width}, {"Height", height}};
 }
 
 rb::PropertyList Label(int top, int height, int size, bool bold, bool multiline, const char* text) {
-  rb::PropertyList list = Common(24, top, 236, height);
-  list.insert(list.end(), {{"TextFont", "System"},
-                           {"TextSize", size},
+  rb::PropertyList list = Placed(24, top, 236, height);
+  list.insert(list.end(), {{"TextSize", size},
                            {"Bold", bold},
-                           {"Italic", false},
-                           {"Underline", false},
                            {"Multiline", multiline},
                            {"TextColor", "000000"},
                            {"TextAlign", 1},
@@ -71,23 +48,20 @@ void AquaAboutBox::Layout() { ApplyProperties(kWindowProperties); }
 void AquaAboutBox::CreateControls() { _CreateControls0(); }
 
 void AquaAboutBox::_CreateControls0() {
-  auto icon = rb::New<rb::Canvas>();
-  AddControl(icon, "icon");
-  icon = Find<rb::Canvas>("icon");
+  auto icon = AddControl(rb::New<rb::Canvas>(), "icon");
   icon->SetBackdrop(ambersolid48kb());
-  rb::PropertyList iconProperties = Common(118, 25, 48, 47);
+  rb::PropertyList iconProperties = Placed(118, 25, 48, 47);
   iconProperties.insert(
       iconProperties.end(),
       {{"AcceptFocus", false}, {"AcceptTabs", false}, {"UseFocusRing", true}, {"EraseBackground", true}});
   icon->ApplyProperties(iconProperties);
 
-  auto addLabel = [this](rb::Ref<rb::StaticText> label, const char* name, const rb::PropertyList& properties,
+  auto addLabel = [this](rb::Ref<rb::StaticText> made, const char* name, const rb::PropertyList& properties,
                          void (AquaAboutBox::*handler)(rb::StaticText&)) {
-    AddControl(label, name);
-    auto found = Find<rb::StaticText>(name);
-    found->ApplyProperties(properties);
-    rb::StaticText* control = found.get();
-    found->SetHandler<void()>("Open", [this, control, handler] { (this->*handler)(*control); });
+    auto label = AddControl(std::move(made), name);
+    label->ApplyProperties(properties);
+    rb::StaticText* control = label.get();
+    label->SetHandler<void()>("Open", [this, control, handler] { (this->*handler)(*control); });
   };
   addLabel(rb::New<rb::StaticText>(), "name", Label(84, 19, 14, true, false, kProductName),
            &AquaAboutBox::name_Open);
@@ -96,12 +70,9 @@ void AquaAboutBox::_CreateControls0() {
   addLabel(rb::New<rb::StaticText>(), "description", Label(131, 39, 11, false, true, kDescription),
            &AquaAboutBox::description_Open);
 
-  auto credits = rb::New<rb::EditField>();
-  AddControl(credits, "credits");
-  credits = Find<rb::EditField>("credits");
-  rb::PropertyList creditsProperties = Common(24, 168, 236, 109);
-  creditsProperties.insert(creditsProperties.end(), {{"TextFont", "System"},
-                                                     {"TextSize", 10},
+  auto credits = AddControl(rb::New<rb::EditField>(), "credits");
+  rb::PropertyList creditsProperties = Placed(24, 168, 236, 109);
+  creditsProperties.insert(creditsProperties.end(), {{"TextSize", 10},
                                                      {"Border", true},
                                                      {"Multiline", true},
                                                      {"ScrollbarVertical", true},

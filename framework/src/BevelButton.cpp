@@ -17,6 +17,7 @@ BevelButton::BevelButton() {
   button->setCheckable(true);
   button->setAutoDefault(false);
   SetWidget(button);
+  StartFromDefaults(kBoxDefaults | kTextDefaults);
   QObject::connect(button, &QPushButton::clicked, button, [this, button] {
     const int type = StoredProperty("ButtonType").IntegerValue();
     {

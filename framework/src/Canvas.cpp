@@ -23,7 +23,10 @@ CanvasWidget& Surface(const RectControl& control) { return WidgetOf<CanvasWidget
 
 }  // namespace
 
-Canvas::Canvas() { SetWidget(new CanvasWidget); }
+Canvas::Canvas() {
+  SetWidget(new CanvasWidget);
+  StartFromDefaults(kBoxDefaults);
+}
 
 Ref<Picture> Canvas::Backdrop() const { return Surface(*this).backdrop; }
 

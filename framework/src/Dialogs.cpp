@@ -7,6 +7,7 @@
 #include <QUrl>
 
 #include "FrameworkInternal.h"
+#include "NativeWindow.h"
 
 namespace rb {
 namespace {
@@ -28,6 +29,9 @@ void MsgBox(const String& text) {
   QMessageBox box(QMessageBox::NoIcon, QApplication::applicationDisplayName(), ToQString(text),
                   QMessageBox::Ok);
   box.setWindowModality(Qt::ApplicationModal);
+  // Kept with the window it blocks, so the window manager never minimises
+  // it away from that window.
+  if (QWidget* blocked = WindowBlockedBy(&box)) MakeTransientFor(box, *blocked);
   {
     EventLoopScope loop;
     box.exec();

@@ -22,6 +22,7 @@ EditField::EditField() {
   editor->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   editor->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   SetWidget(editor);
+  StartFromDefaults(kBoxDefaults | kTextDefaults);
 }
 
 String EditField::Text() const { return FromQString(Editor(*this).toPlainText()); }

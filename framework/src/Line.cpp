@@ -15,13 +15,17 @@ class LineWidget : public QWidget {
   QColor color{0, 0, 0};
 
  protected:
+  // Both end points are drawn: a line from x 26 to x 238 covers 213 pixels.
   void paintEvent(QPaintEvent*) override {
     QPainter painter(this);
-    painter.setPen(QPen(color, thickness, Qt::SolidLine, Qt::FlatCap));
-    // Window coordinates into our own; a pen centred on a 1-pixel line sits
-    // half a pixel in.
-    const QPointF offset(-geometry().left() + thickness / 2.0, -geometry().top() + thickness / 2.0);
-    painter.drawLine(QPointF(x1, y1) + offset, QPointF(x2, y2) + offset);
+    const QPoint from = QPoint(x1, y1) - geometry().topLeft(), to = QPoint(x2, y2) - geometry().topLeft();
+    if (from.x() == to.x() || from.y() == to.y()) {
+      painter.fillRect(QRect(from, to).normalized().adjusted(0, 0, thickness - 1, thickness - 1), color);
+      return;
+    }
+    painter.setPen(QPen(color, thickness, Qt::SolidLine, Qt::SquareCap));
+    const QPointF centre(thickness / 2.0, thickness / 2.0);
+    painter.drawLine(QPointF(from) + centre, QPointF(to) + centre);
   }
 };
 
@@ -31,7 +35,8 @@ LineWidget& Stroke(const RectControl& control) { return WidgetOf<LineWidget>(con
 
 Line::Line() {
   SetWidget(new LineWidget);
-  impl_->minThickness = 1;
+  impl_->penExtent = 1;
+  StartFromDefaults(0);
 }
 
 void Line::SetProperty(const String& name, const Variant& value) {
@@ -68,7 +73,7 @@ void Line::SetProperty(const String& name, const Variant& value) {
     }
     return;
   }
-  impl_->minThickness = line.thickness;
+  impl_->penExtent = line.thickness;
   impl_->left = std::min(line.x1, line.x2);
   impl_->top = std::min(line.y1, line.y2);
   impl_->width = std::abs(line.x2 - line.x1);

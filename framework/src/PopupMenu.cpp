@@ -29,6 +29,7 @@ PopupMenu::PopupMenu() {
   // itself, and must not move it a second time here.
   combo->setFocusPolicy(Qt::NoFocus);
   SetWidget(combo);
+  StartFromDefaults(kBoxDefaults | kTextDefaults | kDataBindingDefaults);
   QObject::connect(combo, &QComboBox::currentIndexChanged, combo, [this](int index) {
     if (index >= 0) RaiseForQt(*this, "Change");
   });

@@ -15,6 +15,7 @@ PushButton::PushButton() {
   auto* button = new QPushButton;
   button->setAutoDefault(false);
   SetWidget(button);
+  StartFromDefaults(kBoxDefaults | kTextDefaults);
   QObject::connect(button, &QPushButton::clicked, button, [this] { RaiseForQt(*this, "Action"); });
 }
 

@@ -16,6 +16,28 @@ namespace {
 
 constexpr const char* kControlProperty = "rbControl";
 
+const PropertyList& PlacementDefaults() {
+  static const PropertyList defaults = {{"InitialParent", ""}, {"TabPanelIndex", 0}, {"Visible", true}};
+  return defaults;
+}
+const PropertyList& BoxDefaults() {
+  static const PropertyList defaults = {
+      {"LockLeft", false}, {"LockTop", false}, {"LockRight", false},     {"LockBottom", false},
+      {"Enabled", true},   {"HelpTag", ""},    {"AutoDeactivate", true},
+  };
+  return defaults;
+}
+const PropertyList& TextDefaults() {
+  static const PropertyList defaults = {
+      {"TextFont", "System"}, {"TextSize", 0}, {"Bold", false}, {"Italic", false}, {"Underline", false},
+  };
+  return defaults;
+}
+const PropertyList& DataBindingDefaults() {
+  static const PropertyList defaults = {{"DataSource", ""}, {"DataField", ""}};
+  return defaults;
+}
+
 // Raises the control's mouse events before the widget sees the mouse: a
 // MouseDown handler that returns true takes the click from the widget.
 class MouseEventFilter : public QObject {
@@ -154,6 +176,13 @@ void RectControl::SetWidget(QWidget* widget) {
   widget->hide();  // shown once it lies on a window
 }
 
+void RectControl::StartFromDefaults(unsigned sets) {
+  ApplyProperties(PlacementDefaults());
+  if (sets & kBoxDefaults) ApplyProperties(BoxDefaults());
+  if (sets & kTextDefaults) ApplyProperties(TextDefaults());
+  if (sets & kDataBindingDefaults) ApplyProperties(DataBindingDefaults());
+}
+
 void RectControl::AttachTo(Window& window, const String& name, int index) {
   Control::AttachTo(window, name, index);
   if (QWidget* widget = impl_->widget) {
@@ -166,12 +195,11 @@ void RectControl::AttachTo(Window& window, const String& name, int index) {
 void RectControl::ApplyGeometry() {
   QWidget* widget = impl_->widget;
   if (widget == nullptr) return;
-  const int w = std::max(impl_->width, impl_->minThickness);
-  const int h = std::max(impl_->height, impl_->minThickness);
+  const int w = impl_->width + impl_->penExtent;
+  const int h = impl_->height + impl_->penExtent;
   widget->setGeometry(impl_->left, impl_->top, w, h);
-  if (auto* slider = qobject_cast<QSlider*>(widget)) {
-    slider->setOrientation(IsVerticalGeometry(impl_->width, impl_->height) ? Qt::Vertical : Qt::Horizontal);
-  }
+  if (auto* slider = qobject_cast<QSlider*>(widget))
+    OrientSlider(*slider, IsVerticalGeometry(impl_->width, impl_->height));
 }
 
 int RectControl::Left() const { return impl_->left; }

@@ -7,6 +7,8 @@
 
 #include "rb/Controls.h"
 
+class QSlider;
+
 namespace rb {
 
 struct RectControl::Impl {
@@ -15,8 +17,9 @@ struct RectControl::Impl {
   bool visible = true;
   bool enabled = true;
   String helpTag;
-  // A line is thinner than any box: its widget is at least this thick.
-  int minThickness = 0;
+  // A line's pen covers both end points: its widget is this much wider and
+  // taller than the box between them.
+  int penExtent = 0;
 };
 
 // The control's widget as the class the control made it as. Raises
@@ -31,6 +34,10 @@ W& WidgetOf(const RectControl& control) {
 
 // A slider stands upright when taller than wide.
 inline bool IsVerticalGeometry(int width, int height) { return height > width; }
+
+// Turns a slider's bar upright (Minimum at the top) or level (Minimum at the
+// left). UI thread.
+void OrientSlider(QSlider& bar, bool upright);
 
 // The control whose widget this is (or holds it), or null.
 RectControl* ControlOfWidget(const QObject* object);

@@ -1,5 +1,13 @@
-// Slider on a QSlider. Upright when taller than wide; Qt puts the Minimum of
-// an upright slider at the bottom.
+// Slider on a QSlider. Upright when taller than wide; an upright slider holds
+// its Minimum at the top, as on the original platform, and the wheel turned
+// away from the player moves its thumb up (toward the Minimum).
+//
+// The groove and thumb are drawn in the widest strip of the slider's
+// rectangle that no label of the window covers (labels often lie on a
+// slider to show its value): an upright slider keeps its full height in the
+// widest free column, a horizontal one its full width in the widest free
+// row. Where no strip is wide enough for a thumb, the whole rectangle is used.
+// Clicks outside the strip reach the control (MouseDown) but move nothing.
 //
 // Assigning Value from code clamps it to Minimum..Maximum and raises
 // ValueChanged before it returns when the value changes; assigning the value
@@ -7,23 +15,92 @@
 // wheel) raises ValueChanged once; with LiveScroll false a drag raises it on
 // release.
 #include <QSlider>
+#include <QStyleOptionSlider>
 #include <algorithm>
+#include <utility>
+#include <vector>
 
 #include "FrameworkInternal.h"
 #include "RectControlImpl.h"
+#include "rb/Window.h"
 
 namespace rb {
 namespace {
+
+// The narrowest strip a thumb fits in.
+constexpr int kMinimumTrack = 16;
+
+// The free parts of [0, length) once the covered intervals are taken out;
+// the widest one (the first of equals), or an empty pair when none.
+std::pair<int, int> WidestFreeInterval(int length, std::vector<std::pair<int, int>> covered) {
+  std::sort(covered.begin(), covered.end());
+  std::pair<int, int> best{0, 0};
+  int from = 0;
+  auto consider = [&best](int begin, int end) {
+    if (end - begin > best.second - best.first) best = {begin, end};
+  };
+  for (const auto& [begin, end] : covered) {
+    if (begin > from) consider(from, begin);
+    from = std::max(from, end);
+  }
+  if (length > from) consider(from, length);
+  return best;
+}
+
+class SliderBar : public QSlider {
+ public:
+  SliderBar() : QSlider(Qt::Horizontal) {}
+
+ protected:
+  // Every drawing and hit test of QSlider starts here: narrowing the
+  // option's rectangle moves groove, thumb and mouse handling together.
+  void initStyleOption(QStyleOptionSlider* option) const override {
+    QSlider::initStyleOption(option);
+    option->rect = Track();
+  }
+
+ private:
+  // The strip of the widget that no label of the window covers.
+  QRect Track() const {
+    const RectControl* self = ControlOfWidget(this);
+    const Window* window = self != nullptr ? self->GetWindow() : nullptr;
+    if (window == nullptr) return rect();
+    const QRect own = geometry();
+    const bool upright = orientation() == Qt::Vertical;
+    std::vector<std::pair<int, int>> covered;
+    for (int i = 0; i < window->ControlCount(); ++i) {
+      const Ref<StaticText> label = Cast<StaticText>(window->ControlAt(i));
+      if (!label || !label->Visible()) continue;
+      const QRect over = QRect(label->Left(), label->Top(), label->Width(), label->Height()).intersected(own);
+      if (over.isEmpty()) continue;
+      const QRect local = over.translated(-own.topLeft());
+      covered.push_back(upright ? std::pair{local.left(), local.right() + 1}
+                                : std::pair{local.top(), local.bottom() + 1});
+    }
+    const auto [begin, end] = WidestFreeInterval(upright ? width() : height(), std::move(covered));
+    if (end - begin < kMinimumTrack) return rect();
+    return upright ? QRect(begin, 0, end - begin, height()) : QRect(0, begin, width(), end - begin);
+  }
+};
+
 QSlider& Bar(const RectControl& control) { return WidgetOf<QSlider>(control); }
+
 }  // namespace
 
+void OrientSlider(QSlider& bar, bool upright) {
+  bar.setOrientation(upright ? Qt::Vertical : Qt::Horizontal);
+  bar.setInvertedAppearance(upright);
+  bar.setInvertedControls(upright);
+}
+
 Slider::Slider() {
-  auto* slider = new QSlider(Qt::Horizontal);
+  auto* slider = new SliderBar;
   slider->setTracking(true);
   // No keyboard focus, as on the original platform: keys belong to the
   // window's KeyDown (AcceptFocus true gives it focus).
   slider->setFocusPolicy(Qt::NoFocus);
   SetWidget(slider);
+  StartFromDefaults(kBoxDefaults);
   QObject::connect(slider, &QSlider::valueChanged, slider,
                    [this](int) { RaiseForQt(*this, "ValueChanged"); });
 }

@@ -29,6 +29,7 @@ StaticText::StaticText() {
   label->setTextFormat(Qt::PlainText);
   label->setAlignment(AlignmentOf(0));
   SetWidget(label);
+  StartFromDefaults(kBoxDefaults | kTextDefaults | kDataBindingDefaults);
 }
 
 String StaticText::Text() const { return FromQString(Label(*this).text()); }

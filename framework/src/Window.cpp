@@ -1,7 +1,10 @@
 // Windows on a top-level QWidget: properties, construction, showing, closing.
 //
 // The top-level widget holds the menu bar (when the window has one) above a
-// content widget of Width x Height that holds the controls.
+// content widget of Width x Height that holds the controls. A window that is
+// not Resizeable has its size fixed for the window manager too (minimum =
+// maximum in its size hints); a window shown modally is a dialog kept with
+// the window it blocks.
 #include "rb/Window.h"
 
 #include <QApplication>
@@ -11,6 +14,7 @@
 #include <QVBoxLayout>
 
 #include "FrameworkInternal.h"
+#include "NativeWindow.h"
 #include "RectControlImpl.h"
 #include "WindowImpl.h"
 
@@ -30,7 +34,33 @@ class TopWidget : public QWidget {
  public:
   using QWidget::QWidget;
 
+  // Hides the window and lets its native window go; the next showing makes
+  // a new one. Unmapping a window and mapping it again at once races with
+  // the window manager, which may still be withdrawing the old mapping (and
+  // erase the new one's state) when the new one arrives.
+  void DropNativeWindow() {
+    hide();
+    if (windowHandle() != nullptr) destroy(true, true);
+  }
+
  protected:
+  // Qt writes a title (the application's name) whenever it makes the native
+  // window or sets its title; an untitled window has it taken out again
+  // before the window manager sees the window.
+  bool event(QEvent* event) override {
+    const bool result = QWidget::event(event);
+    switch (event->type()) {
+      case QEvent::WinIdChange:
+      case QEvent::Show:
+      case QEvent::WindowTitleChange:
+        ClearEmptyNativeTitle(*this);
+        break;
+      default:
+        break;
+    }
+    return result;
+  }
+
   void closeEvent(QCloseEvent* event) override {
     event->ignore();
     // Looked up, not kept: the window may be gone while this waits to be
@@ -59,6 +89,17 @@ Window::Window() : impl_(std::make_unique<Impl>()) {
   impl_->content->setObjectName(QStringLiteral("rbContent"));
   impl_->layout->addWidget(impl_->content);
   impl_->content->resize(impl_->width, impl_->height);
+  // What the window already is; Title, Width, Height and Visible read back
+  // from the window itself.
+  static const PropertyList defaults = {
+      {"MinWidth", 64},        {"MinHeight", 64},        {"MaxWidth", 32000},
+      {"MaxHeight", 32000},    {"Placement", 0},         {"Frame", 0},
+      {"CloseButton", true},   {"MinimizeButton", true}, {"MaximizeButton", true},
+      {"Resizeable", true},    {"LiveResize", true},     {"HasBackColor", false},
+      {"BackColor", "FFFFFF"}, {"MenuBarVisible", true}, {"Composite", false},
+      {"FullScreen", false},   {"BalloonHelp", ""},      {"MacProcID", 0},
+  };
+  for (const auto& [name, value] : defaults) StoreProperty(name, value);
 }
 
 Window::~Window() {
@@ -78,11 +119,15 @@ QWidget* Window::Widget() const noexcept { return impl_->top.data(); }
 void Window::Impl::ApplySize() {
   Impl& impl = *this;
   QWidget* content = impl.content;
+  // The layout passes the content's limits on to the top-level widget,
+  // whose size hints the window manager follows.
   if (impl.resizeable) {
     content->setMinimumSize(impl.minWidth, impl.minHeight);
     content->setMaximumSize(std::max(impl.minWidth, impl.maxWidth), std::max(impl.minHeight, impl.maxHeight));
+    impl.layout->setSizeConstraint(QLayout::SetMinAndMaxSize);
   } else {
     content->setFixedSize(impl.width, impl.height);
+    impl.layout->setSizeConstraint(QLayout::SetFixedSize);
   }
   static_cast<ContentWidget*>(content)->hint = QSize(impl.width, impl.height);
   content->updateGeometry();
@@ -90,7 +135,7 @@ void Window::Impl::ApplySize() {
   if (impl.top) impl.top->adjustSize();
 }
 
-void Window::Impl::ApplyFlags() {
+void Window::Impl::ApplyFlags(bool reshow) {
   Impl& impl = *this;
   QWidget* top = impl.top;
   if (top == nullptr) return;
@@ -114,13 +159,14 @@ void Window::Impl::ApplyFlags() {
       flags |= Qt::Window;
       break;
   }
+  if (impl.modal) flags = (flags & ~Qt::WindowType_Mask) | Qt::Dialog;
   if (impl.closeButton) flags |= Qt::WindowCloseButtonHint;
   if (impl.minimizeButton) flags |= Qt::WindowMinimizeButtonHint;
   if (impl.maximizeButton && impl.resizeable) flags |= Qt::WindowMaximizeButtonHint;
   if (top->windowFlags() == flags) return;
   const bool shown = top->isVisible();
   top->setWindowFlags(flags);  // hides the widget
-  if (shown) top->show();
+  if (shown && reshow) top->show();
 }
 
 void Window::Impl::PlaceOnScreen() {
@@ -263,7 +309,15 @@ void Window::Show() {
   }
   QWidget* top = impl_->top;
   if (top == nullptr) return;
-  impl_->ApplyFlags();
+  impl_->ApplyFlags(false);
+  if (impl_->modal) {
+    if (QWidget* blocked = WindowBlockedBy(top)) {
+      // The window manager reads what a window is for when it is mapped: a
+      // window already shown is shown anew as the dialog it has become.
+      static_cast<TopWidget*>(top)->DropNativeWindow();
+      MakeTransientFor(*top, *blocked);
+    }
+  }
   top->adjustSize();
   impl_->PlaceOnScreen();
   top->show();
@@ -278,6 +332,7 @@ void Window::ShowModal() {
   QWidget* top = impl_->top;
   if (top == nullptr) return;
   top->setWindowModality(Qt::ApplicationModal);
+  impl_->modal = true;
   Show();
   if (impl_->open) {
     QEventLoop loop;
@@ -286,6 +341,7 @@ void Window::ShowModal() {
     loop.exec();
     impl_->modalLoop = nullptr;
   }
+  impl_->modal = false;
   if (impl_->top) impl_->top->setWindowModality(Qt::NonModal);
   RethrowPendingException();
 }
@@ -308,7 +364,7 @@ bool Window::CloseForQuit() {
   return true;
 }
 
-void Window::AddControl(Ref<Control> control, const String& name, int index) {
+void Window::Attach(const Ref<Control>& control, const String& name, int index) {
   if (!control) ThrowNilObject();
   impl_->controls.push_back(control);
   control->AttachTo(*this, name, index);

@@ -2,7 +2,10 @@
 // handling.
 //
 // KeyDown gets the key's text (QKeyEvent::text(); "" for keys without text,
-// such as the arrows, which handlers read from Keyboard). A key the KeyDown
+// such as the arrows, which handlers read from Keyboard). Only keys typed to
+// the window itself reach it: not those typed while a menu or a list's
+// drop-down is open (an open menu hands the keys it does not use to its menu
+// bar, a child of the window), nor those typed to the menu bar. A key the KeyDown
 // handler doesn't take goes on: Return presses the window's Default push
 // button and Escape its Cancel button, then the focused widget has it.
 //
@@ -12,7 +15,10 @@
 // PopupMenu with a MouseWheel handler Qt's own wheel handling is skipped even
 // when the handler returns false, since the handler moves the selection
 // itself and the list would move twice.
+#include <QApplication>
 #include <QKeyEvent>
+#include <QMenu>
+#include <QMenuBar>
 #include <QPushButton>
 #include <QWheelEvent>
 #include <QWidget>
@@ -35,8 +41,20 @@ bool PressButtonFor(Window& window, const char* property) {
   return false;
 }
 
-bool DispatchKey(Window& window, QKeyEvent& event) {
+// Whether the key belongs to a menu: one is open, or the menu bar has the
+// keyboard.
+bool TypedToAMenu(const QObject* receiver) {
+  if (QApplication::activePopupWidget() != nullptr) return true;
+  for (; receiver != nullptr; receiver = receiver->parent()) {
+    if (qobject_cast<const QMenuBar*>(receiver) != nullptr || qobject_cast<const QMenu*>(receiver) != nullptr)
+      return true;
+  }
+  return false;
+}
+
+bool DispatchKey(Window& window, QObject* receiver, QKeyEvent& event) {
   if (event.type() != QEvent::KeyPress) return false;
+  if (TypedToAMenu(receiver)) return false;
   // Shortcuts with Ctrl or Alt belong to the menus.
   if (event.modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) return false;
   if (window.RaiseEvent<bool, String>("KeyDown", FromQString(event.text()))) return true;
@@ -75,7 +93,7 @@ bool DispatchWindowEvent(QObject* receiver, QEvent* event) {
   Ref<Window> window(found);
   if (event->type() == QEvent::Wheel)
     return DispatchWheel(*window, receiver, static_cast<QWheelEvent&>(*event));
-  return DispatchKey(*window, static_cast<QKeyEvent&>(*event));
+  return DispatchKey(*window, receiver, static_cast<QKeyEvent&>(*event));
 }
 
 }  // namespace rb

@@ -35,9 +35,12 @@ struct Window::Impl {
   bool closing = false;
   bool closed = false;  // a closed window is not shown again
   bool placed = false;  // placed on the screen at its first showing
+  bool modal = false;   // shown by ShowModal: a dialog of the window it blocks
 
   void ApplySize();
-  void ApplyFlags();
+  // Sets the window flags from the properties; a shown window whose flags
+  // change is shown again when reshow is true.
+  void ApplyFlags(bool reshow = true);
   void PlaceOnScreen();
   // Raises Close, hides the window and takes it off the lists.
   void FinishClose(Window& window);

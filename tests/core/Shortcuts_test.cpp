@@ -1,5 +1,11 @@
 // The computer keyboard: arrows, digits, pitch and transposition steps, and
 // the note letters, each through the window's KeyDown event.
+#include <QApplication>
+#include <QMenu>
+#include <QTest>
+#include <fstream>
+#include <sstream>
+
 #include "CoreTestFixture.h"
 
 namespace coretest {
@@ -213,6 +219,63 @@ TEST_F(ShortcutsTest, KeysNoBlockNamesChangeNothing) {
   EXPECT_TRUE(TheRecording().Calls().empty());
   EXPECT_EQ(w->PitchSlider()->Value(), 0);
   EXPECT_EQ(w->TransposeSlider()->Value(), 0);
+}
+
+// The menus the shell gives the window: File > Quit and a Help menu.
+rb::Ref<rb::MenuBar> MenusOfTheShell() {
+  auto item = [](const char* name, const char* text) {
+    auto made = rb::New<rb::MenuItem>();
+    made->Name = name;
+    made->Text = text;
+    return made;
+  };
+  auto bar = rb::New<rb::MenuBar>();
+  bar->Append(item("FileMenu", "&File"));
+  auto quit = rb::New<rb::QuitMenuItem>();
+  quit->Name = "FileQuit";
+  quit->Text = "Quit";
+  quit->KeyboardShortcut = "Cmd+Q";
+  bar->Child("FileMenu")->Append(quit);
+  bar->Append(item("HelpMenu", "&Help"));
+  bar->Child("HelpMenu")->Append(item("HelpQuickStart", "Quick Start"));
+  return bar;
+}
+
+std::string SavedPreferences(Window1& w, const std::string& path) {
+  w.SavePreferences();
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// Typed as the player types, through the window system: Alt+F opens the File
+// menu, and the keys that follow belong to the menus.
+TEST_F(ShortcutsTest, KeysTypedIntoAnOpenMenuChangeNothingAndNothingIsSaved) {
+  const rb::Ref<rb::MenuBar> bar = MenusOfTheShell();
+  Window1::SetMenuSupport({[bar] { return bar; }, {}});
+  rb::Ref<Window1> w = MakeWindowWithSampleInstruments();
+  Window1::SetMenuSupport({});
+  w->InstrumentsList()->SetListIndex(3);
+  const std::string before = SavedPreferences(*w, PreferencesFilePath());
+  TheRecording().clear();
+  QWindow* top = w->Widget()->windowHandle();
+  ASSERT_NE(top, nullptr);
+  ASSERT_TRUE(QTest::qWaitForWindowActive(top));
+  for (const std::vector<Qt::Key>& typed : std::vector<std::vector<Qt::Key>>{
+           {Qt::Key_G}, {Qt::Key_Right, Qt::Key_Escape}, {Qt::Key_T, Qt::Key_Down, Qt::Key_0}}) {
+    QTest::keyClick(top, Qt::Key_F, Qt::AltModifier);
+    ASSERT_TRUE(qobject_cast<QMenu*>(QApplication::activePopupWidget())) << "Alt+F opens the File menu";
+    for (Qt::Key key : typed) QTest::keyClick(top, key);
+    while (QWidget* open = QApplication::activePopupWidget()) open->close();
+    QTest::keyClick(top, Qt::Key_Escape);  // the menu bar lets the keyboard go
+  }
+  EXPECT_EQ(w->TransposeSlider()->Value(), 0);
+  EXPECT_EQ(w->Key()->Text().Bytes(), "C");
+  EXPECT_EQ(w->PitchSlider()->Value(), 0);
+  EXPECT_EQ(w->InstrumentsList()->ListIndex(), 3);
+  EXPECT_TRUE(TheRecording().Calls().empty());
+  EXPECT_EQ(SavedPreferences(*w, PreferencesFilePath()), before);
 }
 
 }  // namespace

@@ -1,5 +1,11 @@
 // The transpose and pitch sliders: labels, key name, interval, and the
 // registered-parameter sequences they send.
+#include <QLabel>
+#include <QSlider>
+#include <QStyleOptionSlider>
+#include <QTest>
+#include <QWheelEvent>
+
 #include "CoreTestFixture.h"
 #include "rb/Text.h"
 
@@ -112,6 +118,114 @@ TEST_F(TuningTest, TranspositionChangeWhileThePitchShowsTenResetsThePitchAfterIt
   EXPECT_EQ(pitchLabelBefore, "10");
   EXPECT_EQ(w->PitchSliderValue()->Text().Bytes(), "0");
   EXPECT_EQ(TheRecording().MidiEvents(), Coarse(67) + Coarse(67) + Fine(0));
+}
+
+// Where a slider draws its thumb now, window coordinates: the style's answer
+// for the option the slider paints and hit-tests with.
+struct SliderOptions : QSlider {
+  using QSlider::initStyleOption;
+};
+QRect ThumbOf(const rb::Slider& slider) {
+  const auto* bar = static_cast<const QSlider*>(slider.Widget());
+  QStyleOptionSlider option;
+  void (QSlider::*init)(QStyleOptionSlider*) const = &SliderOptions::initStyleOption;
+  (bar->*init)(&option);
+  return bar->style()
+      ->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderHandle, bar)
+      .translated(bar->pos());
+}
+
+// Where a label's text stands, window coordinates.
+QRect TextOf(const rb::StaticText& label) {
+  const auto* widget = static_cast<const QLabel*>(label.Widget());
+  return widget->fontMetrics()
+      .boundingRect(widget->contentsRect(), int(widget->alignment()), widget->text())
+      .translated(widget->pos());
+}
+
+struct SliderAndLabel {
+  const char* name;
+  rb::Ref<rb::Slider> (Window1::*slider)() const;
+  rb::Ref<rb::StaticText> (Window1::*label)() const;
+};
+const SliderAndLabel kSliders[] = {
+    {"pitch", &Window1::PitchSlider, &Window1::PitchSliderValue},
+    {"transpose", &Window1::TransposeSlider, &Window1::TransposeSliderValue},
+};
+
+// The player's mouse, through the window system's road: the topmost widget
+// under the pointer gets the press.
+void Drag(rb::Window& w, QPoint from, QPoint to) {
+  QWindow* top = w.Widget()->windowHandle();
+  ASSERT_NE(top, nullptr);
+  const QPoint offset = w.Widget()->findChild<QWidget*>("rbContent")->mapTo(w.Widget(), QPoint(0, 0));
+  QTest::mousePress(top, Qt::LeftButton, Qt::NoModifier, from + offset);
+  for (int step = 1; step <= 4; ++step) QTest::mouseMove(top, from + (to - from) * step / 4 + offset);
+  QTest::mouseRelease(top, Qt::LeftButton, Qt::NoModifier, to + offset);
+}
+
+TEST_F(TuningTest, EachThumbAtRestDragsUpAndTheShownValueFollowsUpward) {
+  for (const SliderAndLabel& c : kSliders) {
+    SCOPED_TRACE(c.name);
+    rb::Ref<Window1> w = MakeWindowWithSampleInstruments();
+    w->Show();
+    rb::Ref<rb::Slider> slider = ((*w).*c.slider)();
+    const QPoint thumb = ThumbOf(*slider).center();
+    Drag(*w, thumb, thumb - QPoint(0, 25));
+    EXPECT_LT(slider->Value(), 0) << "the thumb went up, toward the Minimum";
+    const int shown = std::stoi(((*w).*c.label)()->Text().Bytes());
+    EXPECT_GT(shown, 0);
+    EXPECT_EQ(shown, -slider->Value());
+    CloseQuietly(w);
+  }
+}
+
+TEST_F(TuningTest, AClickOnThePitchThumbLeavesThePitchWhereItIs) {
+  rb::Ref<Window1> w = MakeWindowWithSampleInstruments();
+  w->Show();
+  w->PitchSlider()->SetValue(-5);
+  const QPoint thumb = ThumbOf(*w->PitchSlider()).center();
+  Drag(*w, thumb, thumb);
+  EXPECT_EQ(w->PitchSlider()->Value(), -5);
+  EXPECT_EQ(w->PitchSliderValue()->Text().Bytes(), "5");
+}
+
+TEST_F(TuningTest, NoLabelCoversEitherThumbAtAnyValue) {
+  rb::Ref<Window1> w = MakeWindowWithSampleInstruments();
+  w->Show();
+  for (const SliderAndLabel& c : kSliders) {
+    SCOPED_TRACE(c.name);
+    rb::Ref<rb::Slider> slider = ((*w).*c.slider)();
+    for (int v = slider->Minimum(); v <= slider->Maximum(); ++v) {
+      slider->SetValue(v);
+      const QRect thumb = ThumbOf(*slider);
+      EXPECT_FALSE(thumb.intersects(TextOf(*((*w).*c.label)()))) << "value " << v;
+      for (int i = 0; i < w->ControlCount(); ++i) {
+        rb::Ref<rb::StaticText> label = rb::Cast<rb::StaticText>(w->ControlAt(i));
+        if (!label) continue;
+        const QRect area(label->Left(), label->Top(), label->Width(), label->Height());
+        EXPECT_FALSE(thumb.intersects(area)) << "value " << v << " under " << label->Name().Bytes();
+      }
+    }
+  }
+}
+
+TEST_F(TuningTest, RaisingTheShownValueRaisesTheThumb) {
+  rb::Ref<Window1> w = MakeWindowWithSampleInstruments();
+  w->Show();
+  // "d" transposes up two semitones: the thumb goes up with the sound.
+  const int atRest = ThumbOf(*w->TransposeSlider()).center().y();
+  w->RaiseEvent<bool, rb::String>("KeyDown", rb::String("d"));
+  EXPECT_EQ(w->TransposeSliderValue()->Text().Bytes(), "2");
+  EXPECT_LT(ThumbOf(*w->TransposeSlider()).center().y(), atRest);
+  // The wheel turned away from the player over the pitch thumb raises the
+  // shown pitch.
+  QWidget* bar = w->PitchSlider()->Widget();
+  const QPointF at = ThumbOf(*w->PitchSlider()).center() - bar->pos();
+  QWheelEvent away(at, bar->mapToGlobal(at), QPoint(), QPoint(0, 120), Qt::NoButton, Qt::NoModifier,
+                   Qt::NoScrollPhase, false);
+  QCoreApplication::sendEvent(bar, &away);
+  EXPECT_GT(std::stoi(w->PitchSliderValue()->Text().Bytes()), 0);
 }
 
 struct MouseDownCase {

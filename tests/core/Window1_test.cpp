@@ -1,6 +1,7 @@
 // The main window as it is made: its controls, their design-time state and
 // bindings, the accessor, and what it releases when it goes.
 #include <QImage>
+#include <QWidget>
 #include <filesystem>
 
 #include "CoreTestFixture.h"
@@ -311,6 +312,70 @@ TEST_F(Window1Test, ScreenshotOfTheOpenWindow) {
   EXPECT_EQ(QColor(shot.pixel(5, 300)), QColor(0, 0, 0));
   EXPECT_EQ(QColor(shot.pixel(120, 228)), QColor(0xAA, 0xAA, 0xAA));
   EXPECT_EQ(QColor(shot.pixel(120, 80)), QColor(0xAA, 0xAA, 0xAA));
+}
+
+// Both grey lines run from x 26 to x 238, both ends drawn.
+TEST_F(Window1Test, GreyLinesRunFromEndToEnd) {
+  rb::Ref<Window1> w = MakeWindowWithSampleInstruments();
+  w->Show();
+  const QImage shot = w->Widget()->findChild<QWidget*>("rbContent")->grab().toImage();
+  const QColor grey(0xAA, 0xAA, 0xAA), black(0, 0, 0);
+  for (int y : {80, 228}) {
+    SCOPED_TRACE(y);
+    EXPECT_EQ(shot.pixelColor(25, y), black);
+    for (int x = 26; x <= 238; ++x) ASSERT_EQ(shot.pixelColor(x, y), grey) << x;
+    EXPECT_EQ(shot.pixelColor(239, y), black);
+    EXPECT_EQ(shot.pixelColor(120, y - 1), black);
+    EXPECT_EQ(shot.pixelColor(120, y + 1), black);
+  }
+}
+
+// Pictures of the window at rest and at transposition +5, pitch +20, for a
+// person to compare with the window's layout: each thumb stands beside its
+// value label, which reads in full. The test itself checks that each label's
+// text area holds white text and no part of a thumb.
+TEST_F(Window1Test, ScreenshotsAtRestAndTransposedShowTheThumbsBesideTheirLabels) {
+  struct Setting {
+    const char* file;
+    int32_t transpose, pitch;  // slider values: the negated shown values
+    const char* shownTranspose;
+    const char* shownPitch;
+  };
+  const Setting settings[] = {
+      {"Window1-at-rest.png", 0, 0, "0", "0"},
+      {"Window1-transpose+5-pitch+20.png", -5, -20, "5", "20"},
+  };
+  rb::Ref<Window1> w = MakeWindowWithSampleInstruments();
+  w->InstrumentsList()->SetListIndex(7);
+  w->Show();
+  std::filesystem::create_directories(CHIMEWICK_SCREENSHOT_DIR);
+  for (const Setting& s : settings) {
+    SCOPED_TRACE(s.file);
+    w->TransposeSlider()->SetValue(s.transpose);  // the transposition first: it resets the pitch
+    w->PitchSlider()->SetValue(s.pitch);
+    ASSERT_EQ(w->TransposeSliderValue()->Text().Bytes(), s.shownTranspose);
+    ASSERT_EQ(w->PitchSliderValue()->Text().Bytes(), s.shownPitch);
+    rb::ProcessEvents(20);
+    const std::string path = std::string(CHIMEWICK_SCREENSHOT_DIR) + "/" + s.file;
+    ASSERT_TRUE(w->SaveScreenshot(path));
+    const QImage shot(QString::fromStdString(path));
+    ASSERT_EQ(shot.size(), QSize(266, 308));
+    for (rb::Ref<rb::StaticText> label : {w->PitchSliderValue(), w->TransposeSliderValue()}) {
+      SCOPED_TRACE(label->Name().Bytes());
+      int bright = 0, other = 0;
+      for (int y = label->Top(); y < label->Top() + label->Height(); ++y) {
+        for (int x = label->Left(); x < label->Left() + label->Width(); ++x) {
+          const QColor c = shot.pixelColor(x, y);
+          if (c.red() != c.green() || c.green() != c.blue())
+            ++other;  // the groove's fill is blue, the thumb's edge not grey either
+          else if (c.red() > 160)
+            ++bright;
+        }
+      }
+      EXPECT_GT(bright, 8) << "the value reads in white";
+      EXPECT_EQ(other, 0) << "nothing of a slider shows through the label";
+    }
+  }
 }
 
 }  // namespace

@@ -10,8 +10,11 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QSlider>
+#include <QStyleOptionSlider>
+#include <QTest>
 #include <QWheelEvent>
 #include <functional>
+#include <type_traits>
 
 #include "GuiTestSupport.h"
 
@@ -40,6 +43,21 @@ void SendMouse(QWidget* widget, QEvent::Type type, QPoint at) {
   QMouseEvent event(type, at, widget->mapToGlobal(at), Qt::LeftButton,
                     type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, Qt::NoModifier);
   QCoreApplication::sendEvent(widget, &event);
+}
+
+// Where the slider draws its thumb now, in window coordinates: the style's
+// answer for the option the slider itself paints and hit-tests with.
+struct SliderOptions : QSlider {
+  using QSlider::initStyleOption;
+};
+QRect ThumbOf(const rb::Slider& slider) {
+  const auto* bar = static_cast<const QSlider*>(slider.Widget());
+  QStyleOptionSlider option;
+  void (QSlider::*init)(QStyleOptionSlider*) const = &SliderOptions::initStyleOption;
+  (bar->*init)(&option);
+  return bar->style()
+      ->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderHandle, bar)
+      .translated(bar->pos());
 }
 
 TEST_F(ControlsTest, AssigningSliderValueRaisesValueChangedBeforeItReturns) {
@@ -108,6 +126,106 @@ TEST_F(ControlsTest, SliderIsUprightWhenTallerThanWide) {
     EXPECT_EQ(bar->orientation(), c.vertical ? Qt::Vertical : Qt::Horizontal);
     EXPECT_EQ(bar->geometry(), QRect(28, 104, c.width, c.height));
   }
+}
+
+TEST_F(ControlsTest, UprightSliderHoldsItsMinimumAtTheTopAndTheWheelMovesTheThumbItsWay) {
+  auto slider = Add<rb::Slider>("S", {{"Left", 28},
+                                      {"Top", 104},
+                                      {"Width", 84},
+                                      {"Height", 85},
+                                      {"Minimum", -64},
+                                      {"Maximum", 64},
+                                      {"LineStep", 1}});
+  window->Show();
+  slider->SetValue(-64);
+  const int topmost = ThumbOf(*slider).center().y();
+  slider->SetValue(64);
+  EXPECT_GT(ThumbOf(*slider).center().y(), topmost + 40) << "the Maximum is at the bottom";
+  slider->SetValue(0);
+  const int middle = ThumbOf(*slider).center().y();
+  // One step of the wheel turned away from the player moves the thumb up.
+  QWidget* bar = slider->Widget();
+  const QPointF at = ThumbOf(*slider).center() - bar->pos();
+  QWheelEvent away(at, bar->mapToGlobal(at), QPoint(), QPoint(0, 120), Qt::NoButton, Qt::NoModifier,
+                   Qt::NoScrollPhase, false);
+  QCoreApplication::sendEvent(bar, &away);
+  EXPECT_LT(slider->Value(), 0);
+  EXPECT_LT(ThumbOf(*slider).center().y(), middle);
+}
+
+TEST_F(ControlsTest, SliderDrawsItsThumbWhereNoLabelCoversItAtAnyValue) {
+  struct Case {
+    const char* what;
+    QRect slider;
+    std::vector<QRect> labels;
+    QRect track;  // where the groove runs, window coordinates
+  };
+  const Case cases[] = {
+      {"a value label in the middle", {28, 104, 84, 85}, {{56, 136, 35, 20}}, {28, 104, 28, 85}},
+      {"two labels, the right one reaching past the edge",
+       {98, 104, 73, 85},
+       {{125, 136, 35, 20}, {150, 136, 64, 21}},
+       {98, 104, 27, 85}},
+      {"a label on the left", {0, 0, 60, 100}, {{0, 40, 20, 20}}, {20, 0, 40, 100}},
+      {"level, a label in the middle", {0, 0, 120, 60}, {{10, 20, 30, 20}}, {0, 0, 120, 20}},
+      {"no room beside the label", {0, 0, 30, 100}, {{5, 40, 20, 20}}, {0, 0, 30, 100}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    window = rb::New<rb::Window>();
+    auto slider = Add<rb::Slider>("S", {{"Left", c.slider.left()},
+                                        {"Top", c.slider.top()},
+                                        {"Width", c.slider.width()},
+                                        {"Height", c.slider.height()},
+                                        {"Minimum", -11},
+                                        {"Maximum", 11}});
+    for (const QRect& at : c.labels) {
+      Add<rb::StaticText>("Label", {{"Left", at.left()},
+                                    {"Top", at.top()},
+                                    {"Width", at.width()},
+                                    {"Height", at.height()},
+                                    {"Text", "-11"},
+                                    {"InitialParent", "S"}});
+    }
+    window->Show();
+    for (int v = -11; v <= 11; ++v) {
+      slider->SetValue(v);
+      const QRect thumb = ThumbOf(*slider);
+      EXPECT_TRUE(c.track.contains(thumb)) << v;
+      if (c.track == c.slider) continue;  // no room: nothing to keep clear
+      for (const QRect& label : c.labels) EXPECT_FALSE(thumb.intersects(label)) << v;
+    }
+  }
+}
+
+TEST_F(ControlsTest, APressOnTheThumbOfASliderUnderItsValueLabelDragsIt) {
+  auto slider = Add<rb::Slider>("S", {{"Left", 28},
+                                      {"Top", 104},
+                                      {"Width", 84},
+                                      {"Height", 85},
+                                      {"Minimum", -64},
+                                      {"Maximum", 64},
+                                      {"LiveScroll", false}});
+  auto label = Add<rb::StaticText>(
+      "Value",
+      {{"Left", 56}, {"Top", 136}, {"Width", 35}, {"Height", 20}, {"Text", "0"}, {"InitialParent", "S"}});
+  int labelDowns = 0;
+  label->SetHandler<bool(int, int)>("MouseDown", [&](int, int) {
+    ++labelDowns;
+    return false;
+  });
+  window->Show();
+  QWindow* top = window->Widget()->windowHandle();
+  ASSERT_NE(top, nullptr);
+  // Through the window, as the player's mouse: the topmost widget under the
+  // pointer gets the press.
+  const QPoint thumb = ThumbOf(*slider).center();
+  QTest::mousePress(top, Qt::LeftButton, Qt::NoModifier, thumb);
+  QTest::mouseMove(top, thumb - QPoint(0, 10));
+  QTest::mouseMove(top, thumb - QPoint(0, 20));
+  QTest::mouseRelease(top, Qt::LeftButton, Qt::NoModifier, thumb - QPoint(0, 20));
+  EXPECT_EQ(labelDowns, 0);
+  EXPECT_LT(slider->Value(), -10) << "dragged up, toward the Minimum";
 }
 
 TEST_F(ControlsTest, PlayersSliderMoveRaisesValueChangedOnce) {
@@ -258,6 +376,53 @@ TEST_F(ControlsTest, ControlsAreFoundByNameAndIndex) {
   EXPECT_FALSE(window->Find<rb::Slider>("InstrumentsList"));  // not of that class
 }
 
+TEST_F(ControlsTest, AddControlGivesTheControlBackAsItsOwnClass) {
+  rb::Ref<rb::Slider> slider = window->AddControl(rb::New<rb::Slider>(), "S");
+  static_assert(
+      std::is_same_v<decltype(window->AddControl(rb::New<rb::Slider>(), "T")), rb::Ref<rb::Slider>>);
+  EXPECT_EQ(window->FindControl("S"), rb::Ref<rb::Control>(slider));
+  EXPECT_EQ(slider->GetWindow(), window.get());
+  EXPECT_EQ(window->AddControl(rb::New<rb::BevelButton>(), "Preset", 3)->Index(), 3);
+}
+
+TEST_F(ControlsTest, ControlsStartFromTheDesignTimeDefaults) {
+  struct Case {
+    const char* what;
+    std::function<rb::Ref<rb::RectControl>()> make;
+    bool box, text, dataBinding;
+  };
+  auto made = [](auto control) { return [control] { return rb::Ref<rb::RectControl>(control()); }; };
+  const Case cases[] = {
+      {"pop-up menu", made([] { return rb::New<rb::PopupMenu>(); }), true, true, true},
+      {"label", made([] { return rb::New<rb::StaticText>(); }), true, true, true},
+      {"bevel button", made([] { return rb::New<rb::BevelButton>(); }), true, true, false},
+      {"push button", made([] { return rb::New<rb::PushButton>(); }), true, true, false},
+      {"text field", made([] { return rb::New<rb::EditField>(); }), true, true, false},
+      {"slider", made([] { return rb::New<rb::Slider>(); }), true, false, false},
+      {"canvas", made([] { return rb::New<rb::Canvas>(); }), true, false, false},
+      {"line", made([] { return rb::New<rb::Line>(); }), false, false, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    rb::Ref<rb::RectControl> control = window->AddControl(c.make(), "C");
+    EXPECT_EQ(control->Property("InitialParent"), rb::Variant(""));
+    EXPECT_EQ(control->Property("TabPanelIndex"), rb::Variant(0));
+    EXPECT_EQ(control->Property("Visible"), rb::Variant(true));
+    const rb::Variant absent;
+    for (const char* lock : {"LockLeft", "LockTop", "LockRight", "LockBottom"})
+      EXPECT_EQ(control->Property(lock), c.box ? rb::Variant(false) : absent) << lock;
+    EXPECT_EQ(control->Property("Enabled"), rb::Variant(true));
+    EXPECT_EQ(control->Property("AutoDeactivate"), c.box ? rb::Variant(true) : absent);
+    EXPECT_EQ(control->Property("HelpTag"), rb::Variant(""));
+    EXPECT_EQ(control->Property("TextFont"), c.text ? rb::Variant("System") : absent);
+    EXPECT_EQ(control->Property("TextSize"), c.text ? rb::Variant(0) : absent);
+    for (const char* style : {"Bold", "Italic", "Underline"})
+      EXPECT_EQ(control->Property(style), c.text ? rb::Variant(false) : absent) << style;
+    EXPECT_EQ(control->Property("DataSource"), c.dataBinding ? rb::Variant("") : absent);
+    EXPECT_EQ(control->Property("DataField"), c.dataBinding ? rb::Variant("") : absent);
+  }
+}
+
 TEST_F(ControlsTest, CommonPropertiesReadBackAndUnknownOnesAreKept) {
   auto label = Add<rb::StaticText>("Key", {{"Left", 150},
                                            {"Top", 136},
@@ -366,7 +531,37 @@ TEST_F(ControlsTest, LineFollowsItsEndPoints) {
   EXPECT_EQ(line->Top(), 228);
   EXPECT_EQ(line->Width(), 212);
   EXPECT_EQ(line->Height(), 0);
-  EXPECT_EQ(line->Widget()->geometry(), QRect(26, 228, 212, 1));  // a visible pixel thick
+  EXPECT_EQ(line->Widget()->geometry(), QRect(26, 228, 213, 1));  // both ends, a pixel thick
+}
+
+TEST_F(ControlsTest, LineIsDrawnFromEndToEnd) {
+  struct Case {
+    int x1, y1, x2, y2, thickness;
+  };
+  for (const Case& c : {Case{26, 80, 238, 80, 1}, Case{40, 10, 40, 60, 1}, Case{238, 30, 26, 30, 2}}) {
+    SCOPED_TRACE(std::to_string(c.x1) + "," + std::to_string(c.y1) + " " + std::to_string(c.x2) + "," +
+                 std::to_string(c.y2));
+    window = rb::New<rb::Window>();
+    window->ApplyProperties(
+        {{"Width", 266}, {"Height", 100}, {"HasBackColor", true}, {"BackColor", "000000"}});
+    Add<rb::Line>("Line", {{"X1", c.x1},
+                           {"Y1", c.y1},
+                           {"X2", c.x2},
+                           {"Y2", c.y2},
+                           {"BorderWidth", c.thickness},
+                           {"LineColor", "AAAAAA"}});
+    window->Show();
+    const QImage shot = window->Widget()->findChild<QWidget*>("rbContent")->grab().toImage();
+    const QColor grey(0xAA, 0xAA, 0xAA), black(0, 0, 0);
+    const QRect drawn = QRect(QPoint(c.x1, c.y1), QPoint(c.x2, c.y2))
+                            .normalized()
+                            .adjusted(0, 0, c.thickness - 1, c.thickness - 1);
+    for (int y = drawn.top() - 1; y <= drawn.bottom() + 1; ++y) {
+      for (int x = drawn.left() - 1; x <= drawn.right() + 1; ++x) {
+        ASSERT_EQ(shot.pixelColor(x, y), drawn.contains(x, y) ? grey : black) << x << "," << y;
+      }
+    }
+  }
 }
 
 TEST_F(ControlsTest, EditFieldTextAndReadOnly) {

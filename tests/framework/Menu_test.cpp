@@ -1,9 +1,11 @@
 // Menus: the menu tree on a QMenuBar, choosing items, Quit, enabling.
 #include <QAction>
+#include <QApplication>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPointer>
+#include <QTest>
 
 #include "GuiTestSupport.h"
 
@@ -112,6 +114,37 @@ TEST_F(MenuTest, KeysInAnOpenMenuStayWithTheMenu) {
   QKeyEvent letter(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, "a");
   QCoreApplication::sendEvent(window->Widget(), &letter);
   EXPECT_EQ(keyDowns, 1);
+}
+
+// Keys through the window system's road, as the player types them: Qt's
+// shortcuts first, then the open menu, which hands the keys it does not use
+// to its menu bar.
+TEST_F(MenuTest, KeysTypedWhileAMenuIsOpenNeverReachKeyDown) {
+  auto window = rb::New<rb::Window>();
+  window->SetMenuBar(MakeBar());
+  std::vector<std::string> keys;
+  window->SetHandler<bool(rb::String)>("KeyDown", [&](rb::String key) {
+    keys.push_back(key.Bytes());
+    return false;
+  });
+  window->Construct();
+  QWindow* top = window->Widget()->windowHandle();
+  ASSERT_NE(top, nullptr);
+  ASSERT_TRUE(QTest::qWaitForWindowActive(top));
+  QTest::keyClick(top, Qt::Key_F, Qt::AltModifier);
+  ASSERT_TRUE(qobject_cast<QMenu*>(QApplication::activePopupWidget())) << "Alt+F opens the File menu";
+  for (Qt::Key key : {Qt::Key_G, Qt::Key_Right, Qt::Key_T, Qt::Key_Left, Qt::Key_Escape})
+    QTest::keyClick(top, key);
+  // The menu bar keeps the keyboard after Escape; a further key is its too.
+  QTest::keyClick(top, Qt::Key_G);
+  EXPECT_TRUE(keys.empty()) << keys.size() << " keys reached KeyDown, the first \"" << keys.front() << "\"";
+  while (QApplication::activePopupWidget() != nullptr) QApplication::activePopupWidget()->close();
+  QTest::keyClick(top, Qt::Key_Escape);
+  window->Widget()->activateWindow();
+  window->Widget()->setFocus();
+  keys.clear();
+  QTest::keyClick(top, Qt::Key_A);
+  EXPECT_EQ(keys, std::vector<std::string>{"a"}) << "keys typed to the window itself still arrive";
 }
 
 TEST_F(MenuTest, QuitItemWithoutAHandlerQuits) {

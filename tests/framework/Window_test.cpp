@@ -203,6 +203,41 @@ TEST_F(WindowTest, PropertiesGiveSizeColourAndFlags) {
   EXPECT_EQ(window->Property("Width").IntegerValue(), 266);
 }
 
+TEST_F(WindowTest, ANewWindowStartsFromTheDesignTimeDefaults) {
+  auto window = rb::New<rb::Window>();
+  const rb::PropertyList defaults = {
+      {"Title", ""},
+      {"Width", 300},
+      {"Height", 300},
+      {"MinWidth", 64},
+      {"MinHeight", 64},
+      {"MaxWidth", 32000},
+      {"MaxHeight", 32000},
+      {"Placement", 0},
+      {"Frame", 0},
+      {"Visible", true},
+      {"CloseButton", true},
+      {"MinimizeButton", true},
+      {"MaximizeButton", true},
+      {"Resizeable", true},
+      {"LiveResize", true},
+      {"HasBackColor", false},
+      {"BackColor", "FFFFFF"},
+      {"MenuBarVisible", true},
+      {"Composite", false},
+      {"FullScreen", false},
+      {"BalloonHelp", ""},
+      {"MacProcID", 0},
+  };
+  for (const auto& [name, value] : defaults) EXPECT_EQ(window->Property(name), value) << name.Bytes();
+  window->Construct();
+  const Qt::WindowFlags flags = window->Widget()->windowFlags();
+  EXPECT_TRUE(flags & Qt::WindowCloseButtonHint);
+  EXPECT_TRUE(flags & Qt::WindowMinimizeButtonHint);
+  EXPECT_TRUE(flags & Qt::WindowMaximizeButtonHint);
+  EXPECT_NE(window->Widget()->minimumSize(), window->Widget()->maximumSize()) << "resizeable";
+}
+
 TEST_F(WindowTest, PlacementTwoCentresOnTheScreen) {
   auto window = rb::New<rb::Window>();
   window->ApplyProperties({{"Width", 200}, {"Height", 100}, {"Placement", 2}});
@@ -233,8 +268,8 @@ TEST_F(WindowTest, KeysReachKeyDownAlsoWhenAControlHasThem) {
   EXPECT_EQ(slider->Value(), 0);  // taken by the window
   handled = false;
   QCoreApplication::sendEvent(slider->Widget(), &up);
-  EXPECT_EQ(slider->Value(), 1);  // not taken: the slider has it
-  EXPECT_EQ(keys.size(), 3u);     // raised once although Qt passes keys up the chain
+  EXPECT_EQ(slider->Value(), -1);  // not taken: the slider's thumb goes up, toward its Minimum
+  EXPECT_EQ(keys.size(), 3u);      // raised once although Qt passes keys up the chain
 }
 
 TEST_F(WindowTest, MouseWheelCountsStepsPositiveTowardThePlayer) {

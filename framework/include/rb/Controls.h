@@ -2,6 +2,15 @@
 // AddControl), keeps its design-time properties by name and raises its events
 // by name on the UI thread. All members: UI thread.
 //
+// Every control starts from the design-time defaults, so that a property
+// list names only what differs: no parent control (InitialParent ""),
+// TabPanelIndex 0 and Visible true; every control but a line also LockLeft,
+// LockTop, LockRight and LockBottom false, Enabled true, HelpTag "" and
+// AutoDeactivate true; a control that shows text (PopupMenu, StaticText,
+// BevelButton, EditField, PushButton) TextFont "System", TextSize 0 and Bold,
+// Italic and Underline false; PopupMenu and StaticText DataSource and
+// DataField "" (no data binding).
+//
 // Events, with their handler signatures:
 //   every control   "Open"          void()          after all controls of the
 //                                                   window exist, before the
@@ -89,6 +98,12 @@ class RectControl : public Control {
  protected:
   void AttachTo(Window& window, const String& name, int index) override;
   void SetWidget(QWidget* widget);  // takes ownership
+  // The sets of design-time defaults beyond InitialParent, TabPanelIndex and
+  // Visible (see the top of this file).
+  enum DefaultSet : unsigned { kBoxDefaults = 1, kTextDefaults = 2, kDataBindingDefaults = 4 };
+  // Applies the defaults of these sets; a subclass calls it once its widget
+  // is in place.
+  void StartFromDefaults(unsigned sets);
   // Geometry is kept here and applied to the widget, in window coordinates
   // (a control with a parent control is still placed in window coordinates).
   void ApplyGeometry();

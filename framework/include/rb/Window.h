@@ -44,6 +44,14 @@ class Window : public Object, public PropertyBag {
   // MinHeight, MaxWidth, MaxHeight, Placement, Frame, HasBackColor,
   // BackColor, Visible, CloseButton, MinimizeButton, MaximizeButton,
   // Resizeable. Others are stored.
+  //
+  // A window starts from the design-time defaults, so that a property list
+  // names only what differs: Title "", Width and Height 300, MinWidth and
+  // MinHeight 64, MaxWidth and MaxHeight 32000, Placement 0, Frame 0 (a
+  // titled document window), Visible true, CloseButton, MinimizeButton,
+  // MaximizeButton, Resizeable and LiveResize true, HasBackColor false with
+  // BackColor FFFFFF, MenuBarVisible true, Composite and FullScreen false,
+  // BalloonHelp "" and MacProcID 0.
   void SetProperty(const String& name, const Variant& value) override;
   Variant Property(const String& name) const override;
 
@@ -76,8 +84,13 @@ class Window : public Object, public PropertyBag {
   // Whether a handler is bound to the item name for this window.
   bool HasMenuHandler(const String& itemName) const;
 
-  // Controls, in the order added.
-  void AddControl(Ref<Control> control, const String& name, int index = -1);
+  // Controls, in the order added. AddControl gives the control back, as the
+  // class it was made as.
+  template <class T>
+  Ref<T> AddControl(Ref<T> control, const String& name, int index = -1) {
+    Attach(control, name, index);
+    return control;
+  }
   int ControlCount() const;
   Ref<Control> ControlAt(int i) const;  // nil outside 0..ControlCount-1
   // By name, and index for a control array; nil when absent.
@@ -95,6 +108,8 @@ class Window : public Object, public PropertyBag {
   bool CloseForQuit();
 
  private:
+  void Attach(const Ref<Control>& control, const String& name, int index);
+
   struct Impl;
   std::unique_ptr<Impl> impl_;
 };

@@ -17,7 +17,6 @@ rb::Array<rb::String> defaultPresetInstruments() {
   return {"", "Organ 1", "Piano 1", "E.Piano 1", "Banjo", "Cello", "Jazz"};
 }
 
-constexpr int32_t kPresetCount = 6;
 constexpr int32_t kPresetSpacing = 35;
 }  // namespace
 

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "TemporaryFolder.h"
+
 namespace {
 
 std::string PluginPath(const char* name) { return std::string(TEST_PLUGIN_DIR) + "/" + name; }
@@ -374,9 +376,8 @@ TEST_F(PluginHostTest, DefaultFolderIsBesideTheExecutable) {
 // Damaged plug-in files: whatever the bytes, the loader skips the file and
 // the process goes on.
 TEST_F(PluginHostTest, FuzzedPluginFilesNeverCrashTheLoader) {
-  char folderTemplate[] = "/tmp/chimewick-plugin-fuzz-XXXXXX";
-  ASSERT_NE(mkdtemp(folderTemplate), nullptr);
-  const std::filesystem::path folder = folderTemplate;
+  const chimewick_test::TemporaryFolder temporary("plugin-fuzz");
+  const std::filesystem::path& folder = temporary.path();
 
   std::ifstream original(kCounterPlugin, std::ios::binary);
   const std::string library((std::istreambuf_iterator<char>(original)), std::istreambuf_iterator<char>());
@@ -408,7 +409,6 @@ TEST_F(PluginHostTest, FuzzedPluginFilesNeverCrashTheLoader) {
   }
   EXPECT_EQ(rb::LoadPlugins(folder.string()), 0);
   testing::internal::GetCapturedStderr();
-  std::filesystem::remove_all(folder);
   EXPECT_EQ(rb::FindPluginClass("CounterZel"), nullptr);
 }
 

@@ -12,6 +12,7 @@
 #include "PlaybackEntrypoints.h"
 #include "ProcessLife.h"
 #include "ShellTestSupport.h"
+#include "TemporaryFolder.h"
 #include "rb/PluginHost.h"
 #include "rb/Runtime.h"
 #include "rb/Window.h"
@@ -143,10 +144,8 @@ TEST(StartUp, AStartWhileRunningActivatesTheRunningInstance) {
 // File > Quit (chosen when the window system asks it to end, as a logout
 // does) and writes its preferences.
 TEST(WholeProgram, StartsHeadlessQuitsAndWritesItsPreferencesOnce) {
-  const auto config =
-      std::filesystem::temp_directory_path() / ("chimewick-run-" + std::to_string(::getpid()));
-  std::filesystem::remove_all(config);
-  std::filesystem::create_directories(config);
+  const chimewick_test::TemporaryFolder folder("run");
+  const std::filesystem::path& config = folder.path();
   const auto log = config / "stderr.txt";
 
   const pid_t child = fork();
@@ -208,7 +207,6 @@ TEST(WholeProgram, StartsHeadlessQuitsAndWritesItsPreferencesOnce) {
   EXPECT_EQ(lines[0], "<?xml version=\"1.0\" encoding=\"utf-8\"?>");
   EXPECT_EQ(lines[4], "<DefaultInstrumentName>Organ 1</DefaultInstrumentName>");
   EXPECT_EQ(lines[12], "</chimewickprefs>");
-  std::filesystem::remove_all(config);
 }
 
 }  // namespace

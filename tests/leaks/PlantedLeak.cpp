@@ -24,10 +24,6 @@ namespace {
 
 constexpr int kCannotOpen = 77;
 
-// Where the handle lives until exit: a plain local would do, but the compiler
-// may keep it in a register that the leak check reads as a root.
-volatile bool keep = false;
-
 int Finish(bool release, const std::function<void()>& close) {
   if (release) close();
   return 0;

@@ -3,7 +3,7 @@
 set -euo pipefail
 packages=(cmake g++ pkg-config qt6-base-dev libfluidsynth-dev timgm6mb-soundfont
   libasound2-dev libjack-jackd2-dev libcurl4-openssl-dev libpcre2-dev
-  libgtest-dev libgmock-dev libbenchmark-dev jackd2 pulseaudio pulseaudio-utils
+  libgtest-dev libgmock-dev libbenchmark-dev jackd2 pulseaudio pulseaudio-utils clang-format
   libxcb1-dev xvfb openbox xdotool x11-utils)
 missing=()
 for p in "${packages[@]}"; do

@@ -1,16 +1,33 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds Chimewick with AddressSanitizer and
-# UndefinedBehaviorSanitizer, and runs every test headless.
+# Installs what is missing, checks the formatting, builds Chimewick with
+# AddressSanitizer, UndefinedBehaviorSanitizer and LeakSanitizer and runs
+# every test headless.
+#   --release  builds without the sanitizers (Release) in a folder of its
+#              own and runs the same tests there; no formatting check.
+# Further arguments go to ctest (e.g. -R PresetsTest).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
-cmake -S . -B build-test -DCMAKE_BUILD_TYPE=Debug -DCHIMEWICK_SANITIZE=ON -DCHIMEWICK_BENCH=OFF >/dev/null
-cmake --build build-test -j"$(nproc)"
+formatting=0
+if [ "${1:-}" = "--release" ]; then
+  shift
+  build=build-release
+  configuration=(-DCMAKE_BUILD_TYPE=Release -DCHIMEWICK_SANITIZE=OFF)
+else
+  scripts/check-format.sh || formatting=1
+  build=build-test
+  configuration=(-DCMAKE_BUILD_TYPE=Debug -DCHIMEWICK_SANITIZE=ON)
+fi
+cmake -S . -B "$build" "${configuration[@]}" -DCHIMEWICK_BENCH=OFF >/dev/null
+cmake --build "$build" -j"$(nproc)"
 export QT_QPA_PLATFORM=offscreen
 export CHIMEWICK_AUDIO_OUTPUT=null
 export CHIMEWICK_MIDI=virtual
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:strict_string_checks=1
 export LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp:print_suppressions=0
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-cd build-test
-ctest --output-on-failure -j"$(nproc)" "$@"
+(cd "$build" && ctest --output-on-failure -j"$(nproc)" "$@")
+if [ "$formatting" -ne 0 ]; then
+  echo "The tests ran, but some files are not formatted (listed above)."
+  exit 1
+fi

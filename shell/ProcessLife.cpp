@@ -79,15 +79,9 @@ void _Main() {
 }
 
 void Finalise() {
-  Step("ambersolid48kb");
-  Step("mask48");
   ReleaseProjectPictures();
-  Step("implicit windows");
-  Step("windows");
   rb::ReleaseWindowLists();
-  Step("FileTypes");
   FileTypes().reset();
-  Step("MenuBar1");
   ReleaseMenuBar1();
 }
 

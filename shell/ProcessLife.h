@@ -22,8 +22,7 @@ void _MakeDefaultView();
 // in that order.
 void Finalise();
 
-// Test seam: called with the name of each step as it begins ("RuntimeRun",
-// "_MakeDefaultView", ...) and of each release of finalisation
-// ("ambersolid48kb", "mask48", "implicit windows", "windows", "FileTypes",
-// "MenuBar1"). A step hook may throw to stand for a failing step.
+// Test seam: called with the name of each step of _Main as it begins
+// ("RuntimeRun", "_MakeDefaultView", ...). A step hook may throw to stand for
+// a failing step.
 void SetProcessLifeObserverForTesting(std::function<void(std::string_view)> observer);

@@ -27,6 +27,7 @@
 #include "DebugMessage.h"
 #include "PlaybackEntrypoints.h"
 #include "Resources.h"
+#include "TemporaryFolder.h"
 #include "VirtualMidi.h"
 #include "Window1.h"
 #include "rb/Dialogs.h"
@@ -135,9 +136,7 @@ int main(int argc, char** argv) {
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
   setenv("CHIMEWICK_AUDIO_OUTPUT", "null", 0);
   setenv("CHIMEWICK_MIDI", "virtual", 1);
-  char folder[] = "/tmp/chimewick-bench-core-XXXXXX";
-  if (mkdtemp(folder) == nullptr) return 1;
-  setenv("XDG_CONFIG_HOME", folder, 1);  // the user's preferences stay untouched
+  const chimewick_test::PrivateConfigFolder config("bench-core");  // the user's preferences stay untouched
   rb::RuntimeInit(argc, argv);
   chimewick::InitResources();
   DebugMessageEnableZel(false);
@@ -203,6 +202,5 @@ int main(int argc, char** argv) {
     CloseWindow(w, source);
     VirtualMidi::SetSynchronousDelivery(false);
   }
-  std::filesystem::remove_all(folder);
   return 0;
 }

@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -19,6 +18,7 @@
 #include "ProcessAge.h"
 #include "ProcessLife.h"
 #include "Resources.h"
+#include "TemporaryFolder.h"
 #include "Window1.h"
 #include "rb/PluginHost.h"
 #include "rb/Runtime.h"
@@ -50,10 +50,7 @@ int main(int argc, char** argv) {
   setenv("QT_QPA_PLATFORM", "offscreen", 1);
   setenv("CHIMEWICK_AUDIO_OUTPUT", "null", 1);
   setenv("CHIMEWICK_MIDI", "virtual", 1);
-  const auto config =
-      std::filesystem::temp_directory_path() / ("chimewick-bench-" + std::to_string(getpid()));
-  std::filesystem::create_directories(config);
-  setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+  const chimewick_test::PrivateConfigFolder config("bench");
 
   std::vector<double> runs;
   int rows = 0;
@@ -77,7 +74,6 @@ int main(int argc, char** argv) {
     double ms = 0;
     if (got > 0 && std::sscanf(buffer, "%lf %d", &ms, &rows) == 2) runs.push_back(ms);
   }
-  std::filesystem::remove_all(config);
   if (runs.empty()) {
     std::puts("start-up benchmark: no run reported");
     return 1;

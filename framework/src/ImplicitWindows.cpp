@@ -42,10 +42,13 @@ Array<Ref<Window>> OpenWindows() {
 }
 
 void ReleaseWindowLists() {
-  // Moved out first: releasing a window may come back here.
-  auto implicit = std::move(Lists().implicit);
+  // The implicit instances first, then the list of windows; each list is
+  // moved out before it goes, since releasing a window may come back here.
+  {
+    auto implicit = std::move(Lists().implicit);
+    Lists().implicit.clear();
+  }
   auto open = std::move(Lists().open);
-  Lists().implicit.clear();
   Lists().open.clear();
 }
 

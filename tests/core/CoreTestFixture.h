@@ -10,6 +10,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -21,6 +22,7 @@
 #include "ProjectPictures.h"
 #include "RecordingPlaybackApi.h"
 #include "Resources.h"
+#include "TemporaryFolder.h"
 #include "VirtualMidi.h"
 #include "Window1.h"
 #include "rb/Dialogs.h"
@@ -150,13 +152,7 @@ class CoreTest : public ::testing::Test {
     rb::Keyboard::ResetForTesting();
     rb::SetMsgBoxHook([this](const rb::String& text) { messages_.push_back(text.Bytes()); });
     rb::SetShowURLHook([this](const rb::String& address) { urls_.push_back(address.Bytes()); });
-    char pattern[] = "/tmp/chimewick-core-test-XXXXXX";
-    const char* made = mkdtemp(pattern);
-    ASSERT_NE(made, nullptr);
-    configFolder_ = made;
-    setenv("XDG_CONFIG_HOME", configFolder_.c_str(), 1);
-    std::error_code ignored;
-    std::filesystem::remove(PreferencesFilePath(), ignored);
+    configFolder_ = config_.emplace("core-test").path().string();
   }
 
   void TearDown() override {
@@ -165,9 +161,7 @@ class CoreTest : public ::testing::Test {
     rb::SetMsgBoxHook({});
     rb::SetShowURLHook({});
     rb::Keyboard::ResetForTesting();
-    std::error_code ignored;
-    std::filesystem::permissions(configFolder_, std::filesystem::perms::owner_all, ignored);
-    std::filesystem::remove_all(configFolder_, ignored);
+    config_.reset();
   }
 
   // Where the preferences file of this test lives.
@@ -230,7 +224,8 @@ class CoreTest : public ::testing::Test {
 
   std::vector<std::string> messages_;
   std::vector<std::string> urls_;
-  std::string configFolder_;
+  std::optional<chimewick_test::PrivateConfigFolder> config_;
+  std::string configFolder_;  // the preferences folder of this test
   std::vector<rb::Ref<Window1>> windows_;
 };
 

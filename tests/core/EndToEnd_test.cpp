@@ -12,7 +12,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <thread>
 
 #include "ChildProcess.h"
@@ -20,6 +19,7 @@
 #include "DebugMessage.h"
 #include "MidiClientZel.h"
 #include "MyMidiPort.h"
+#include "PrivateJackServer.h"
 #include "VirtualMidi.h"
 
 using chimewick_test::ChildProcess;
@@ -197,27 +197,9 @@ TEST_F(EndToEndTest, ANoteFromAVirtualKeyboardIsHeardInTheWav) {
 }
 
 TEST_F(EndToEndTest, JackMidiseqIsFoundConnectedAndHeard) {
-  std::random_device seed;
-  const std::string server =
-      "chimewick-core-" + std::to_string(getpid()) + "-" + std::to_string(seed() % 100000);
-  setenv("JACK_DEFAULT_SERVER", server.c_str(), 1);
-  setenv("JACK_NO_AUDIO_RESERVATION", "1", 1);
-  setenv("CHIMEWICK_MIDI", "jack", 1);
-  struct RestoreEnvironment {
-    ~RestoreEnvironment() { unsetenv("JACK_DEFAULT_SERVER"); }
-  } restore;
-
-  ChildProcess jackd({"jackd", "-n", server, "-r", "-d", "dummy", "-r", "48000", "-p", "128"});
-  // Wait until the server takes clients.
-  const auto deadline = Clock::now() + 5s;
-  for (;;) {
-    if (!jackd.running()) GTEST_SKIP() << "skipped: jackd -d dummy did not start (is jackd2 installed?)";
-    rb::Ref<MidiClientZel> probe = rb::New<MidiClientZel>();
-    probe->Init(NewCFStringZel("Chimewick probe"));
-    if (probe->Lasterror() == 0) break;
-    if (Clock::now() > deadline) GTEST_SKIP() << "skipped: jackd started but takes no clients";
-    std::this_thread::sleep_for(50ms);
-  }
+  chimewick_test::PrivateJackServer jack("core");
+  if (!jack.ready()) GTEST_SKIP() << jack.whyNotReady();
+  const chimewick_test::ScopedEnvironment midi("CHIMEWICK_MIDI", "jack");
 
   rb::Ref<Window1> w = Start();
   if (w->Client->Lasterror() != 0) GTEST_SKIP() << "skipped: the JACK server took no MIDI client";

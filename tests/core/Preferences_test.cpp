@@ -338,14 +338,13 @@ TEST_F(PreferencesTest, UnwritableFolderWritesNothingShowsNothingAndDoesNotCrash
   // The preferences folder itself cannot be had: its place is a file.
   const std::string blocked = configFolder_ + "/blocked";
   std::ofstream(blocked) << "a file";
-  setenv("XDG_CONFIG_HOME", (blocked + "/config").c_str(), 1);
+  const chimewick_test::ScopedEnvironment configHome("XDG_CONFIG_HOME", blocked + "/config");
   w->SavePreferences();
   w->ReadPreferences();
   EXPECT_FALSE(std::filesystem::exists(blocked + "/config"));
   EXPECT_FALSE(std::filesystem::exists(configFolder_ + "/Chimewick.prefs"));
   EXPECT_TRUE(messages_.empty());
   EXPECT_TRUE(TheRecording().Calls().empty());
-  setenv("XDG_CONFIG_HOME", configFolder_.c_str(), 1);
 }
 
 // A read-only folder: no file can be made there, but a writable file in it

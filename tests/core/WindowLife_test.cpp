@@ -134,7 +134,10 @@ TEST_F(WindowLifeTest, StartUpTalksToTheSynthesizerInItsOrder) {
   std::vector<std::string> calls;
   for (const RecordedCall& c : coretest::TheRecording().Calls()) {
     std::string call = c.member;
-    for (int32_t i = 0; i < c.argCount; ++i) call += (i == 0 ? " " : ",") + std::to_string(c.args[i]);
+    for (int32_t i = 0; i < c.argCount; ++i) {
+      call += i == 0 ? ' ' : ',';
+      call += std::to_string(c.args[i]);
+    }
     calls.push_back(call);
   }
   // The five events of one registered-parameter value (2 coarse, 1 fine).

@@ -16,9 +16,9 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <optional>
 #include <random>
 
+#include "TemporaryFolder.h"
 #include "UnprivilegedUser.h"
 
 namespace {
@@ -27,23 +27,7 @@ namespace fs = std::filesystem;
 
 class FilesTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/chimewick-files-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    root_ = pattern;
-    if (const char* old = std::getenv("XDG_CONFIG_HOME")) savedConfigHome_ = old;
-  }
-  void TearDown() override {
-    rb::TextOutputStream::FailWritesAfterForTesting(-1);
-    if (savedConfigHome_)
-      ::setenv("XDG_CONFIG_HOME", savedConfigHome_->c_str(), 1);
-    else
-      ::unsetenv("XDG_CONFIG_HOME");
-    std::error_code ec;
-    fs::permissions(root_, fs::perms::owner_all, fs::perm_options::add, ec);
-    fs::remove_all(root_, ec);
-  }
+  void TearDown() override { rb::TextOutputStream::FailWritesAfterForTesting(-1); }
 
   static std::string Contents(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -63,8 +47,9 @@ class FilesTest : public ::testing::Test {
   }
   rb::Ref<rb::FolderItem> Folder() const { return rb::New<rb::FolderItem>(root_.string()); }
 
-  fs::path root_;
-  std::optional<std::string> savedConfigHome_;
+  const chimewick_test::TemporaryFolder folder_{"files"};
+  const fs::path root_ = folder_.path();
+  const chimewick_test::ScopedEnvironment configHome_{"XDG_CONFIG_HOME"};
 };
 
 TEST_F(FilesTest, PreferencesFolderIsTheXdgConfigFolderMadeIfMissing) {

@@ -4,10 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <filesystem>
 
 #include "Chimewick.h"
 #include "ShellTestSupport.h"
+#include "TemporaryFolder.h"
 #include "rb/Dialogs.h"
 #include "rb/Runtime.h"
 
@@ -26,10 +26,7 @@ int main(int argc, char** argv) {
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
   setenv("CHIMEWICK_AUDIO_OUTPUT", "null", 0);
   setenv("CHIMEWICK_MIDI", "virtual", 0);
-  const auto config =
-      std::filesystem::temp_directory_path() / ("chimewick-shell-test-" + std::to_string(::getpid()));
-  std::filesystem::create_directories(config);
-  setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+  const chimewick_test::PrivateConfigFolder config("shell-test");
 
   rb::RuntimeInit(argc, argv);
   rb::SetMsgBoxHook([](const rb::String& text) { ShownMessages().emplace_back(text); });
@@ -38,7 +35,5 @@ int main(int argc, char** argv) {
   auto app = rb::New<Chimewick>();
   app->RemoveHandler("Activate");
   rb::RuntimeRegisterAppObject(app);
-  const int result = RUN_ALL_TESTS();
-  std::filesystem::remove_all(config);
-  return result;
+  return RUN_ALL_TESTS();
 }

@@ -3,15 +3,23 @@
 #include <signal.h>
 #include <sys/wait.h>
 
+#include <QThread>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <thread>
 
+#include "FileTypes.h"
+#include "MenuBar1.h"
 #include "PlaybackEntrypoints.h"
 #include "ProcessLife.h"
+#include "ProjectPictures.h"
+#include "Resources.h"
 #include "ShellTestSupport.h"
+#include "TemporaryFolder.h"
+#include "rb/Controls.h"
 #include "rb/PluginHost.h"
 #include "rb/Runtime.h"
 #include "rb/Window.h"
@@ -48,6 +56,66 @@ TEST(StartUp, TheEntryTableBindsAllTenPlaybackNames) {
   }
 }
 
+// The playback class record as a host built elsewhere reads it: plain words
+// at their indexes (pointer-sized on this build), with the values the record
+// format gives, never through the plug-in's own declaration of the record.
+TEST(StartUp, ThePlaybackClassRecordHoldsItsValuesAtTheirWordIndexes) {
+  if (!LoadRealPlugin()) GTEST_SKIP() << "the playback plug-in is not built";
+  const auto* words = reinterpret_cast<const uintptr_t*>(rb::FindPluginClass("MidiPlaybackZel"));
+  ASSERT_NE(words, nullptr);
+  const auto text = [](uintptr_t word) {
+    return word == 0 ? std::string("(none)") : std::string(reinterpret_cast<const char*>(word));
+  };
+  const auto entry = [](const std::string& name) {
+    return reinterpret_cast<uintptr_t>(
+        rb::RuntimeLookupPluginEntrypoint(("MidiPlaybackZel." + name).c_str()));
+  };
+  EXPECT_EQ(words[0], 9u) << "record version";
+  EXPECT_EQ(text(words[1]), "MidiPlaybackZel");
+  EXPECT_EQ(words[2], 0u) << "no superclass";
+  EXPECT_EQ(words[3], 92u) << "instance data size";
+  EXPECT_NE(words[4], 0u) << "the host wrote the instance data offset";
+  EXPECT_EQ(words[5], 0u) << "no constructor";
+  EXPECT_NE(words[6], 0u);
+  EXPECT_EQ(words[6], entry("__exit")) << "the destructor";
+  EXPECT_EQ(words[8], 2u) << "property count";
+  EXPECT_EQ(words[10], 8u) << "method count";
+  for (int i = 11; i <= 19; ++i) EXPECT_EQ(words[i], 0u) << "word " << i;
+  EXPECT_EQ(words[20], 4u) << "class flags";
+  for (int i = 21; i <= 31; ++i) EXPECT_EQ(words[i], 0u) << "word " << i;
+
+  // Method entries of four words: function, setter, declaration, flags.
+  const auto* methods = reinterpret_cast<const uintptr_t*>(words[9]);
+  ASSERT_NE(methods, nullptr);
+  for (size_t i = 0; i < 8; ++i) {
+    const uintptr_t* m = methods + 4 * i;
+    const std::string declaration = text(m[2]);
+    EXPECT_EQ("MidiPlaybackZel." + declaration, kPlaybackEntryNames[i + 1]) << "entry " << i;
+    EXPECT_EQ(m[0], entry(declaration)) << declaration;
+    EXPECT_EQ(m[1], i == 7 ? entry(declaration + ".Set") : 0u) << declaration;
+    EXPECT_EQ(m[3], 4u) << declaration;
+  }
+  // Property entries of ten words: group, name, type, flags, getter, setter,
+  // field offset and three zeros.
+  const auto* properties = reinterpret_cast<const uintptr_t*>(words[7]);
+  ASSERT_NE(properties, nullptr);
+  const struct {
+    const char* name;
+    uintptr_t offset;
+  } expected[] = {{"Handle", 0}, {"Lasterror", 4}};
+  for (size_t i = 0; i < 2; ++i) {
+    const uintptr_t* p = properties + 10 * i;
+    EXPECT_EQ(p[0], 0u) << "no group";
+    EXPECT_EQ(text(p[1]), expected[i].name);
+    EXPECT_EQ(text(p[2]), "Integer");
+    EXPECT_EQ(p[3], 6u) << expected[i].name;
+    EXPECT_EQ(p[4], ~uintptr_t{0}) << "getter -1: the host reads the field";
+    EXPECT_EQ(p[5], 0u) << "read-only";
+    EXPECT_EQ(p[6], expected[i].offset);
+    EXPECT_EQ(p[7] | p[8] | p[9], 0u);
+  }
+}
+
 TEST(StartUp, OneChangedCharacterLeavesTheEntryUnboundAndItsCallFailsInOrder) {
   if (!LoadRealPlugin()) GTEST_SKIP() << "the playback plug-in is not built";
   struct Case {
@@ -68,36 +136,76 @@ TEST(StartUp, OneChangedCharacterLeavesTheEntryUnboundAndItsCallFailsInOrder) {
   }
 }
 
-TEST(StartUp, AnExceptionEscapingTheEventLoopReachesTheHandlerAndFinalisationRunsInOrder) {
+// Finalisation as it really happens: a probe bound to each object that
+// finalisation releases records the object's label when the object goes. A
+// window held only by the list of implicit windows and one held only by the
+// list of windows show when each list goes.
+std::vector<std::string> FinaliseWatched() {
+  auto order = std::make_shared<std::vector<std::string>>();
+  struct Probe {
+    std::shared_ptr<std::vector<std::string>> order;
+    std::string label;
+    ~Probe() { order->push_back(label); }
+  };
+  const auto watch = [&](rb::Object& object, const char* label) {
+    auto probe = std::make_shared<Probe>(order, label);
+    object.SetHandler<void()>("ReleaseProbe", [probe] {});
+  };
+  chimewick::InitResources();
+  watch(*ambersolid48kb(), "ambersolid48kb");
+  watch(*mask48(), "mask48");
+  auto implicitOnly = rb::New<rb::Window>();
+  rb::RegisterImplicitWindow("ReleaseProbe.Window", implicitOnly);
+  watch(*implicitOnly, "implicit windows");
+  implicitOnly.reset();
+  auto openOnly = rb::New<rb::Window>();
+  openOnly->Construct();
+  watch(*openOnly, "windows");
+  openOnly.reset();
+  watch(*FileTypes(), "FileTypes");
+  watch(*MenuBar1Accessor(), "MenuBar1");
+  // Other holders let go first: the application object (of the menubar)
+  // and the main window's canvas (of the icon).
+  rb::RuntimeRegisterAppObject(nullptr);
+  if (auto main = rb::FindImplicitWindow("Window1.Window1"))
+    main->Find<rb::Canvas>("Canvas1")->SetBackdrop(nullptr);
+
+  Finalise();
+  return *order;
+}
+
+const std::vector<std::string> kFinalisationOrder = {"ambersolid48kb", "mask48",    "implicit windows",
+                                                     "windows",        "FileTypes", "MenuBar1"};
+
+TEST(StartUp, AnExceptionThrownInsideTheEventLoopReachesTheHandlerAndFinalisationReleasesInOrder) {
+  const rb::Ref<rb::Application> shellApp = rb::RuntimeApp();
   std::vector<std::string> steps;
+  bool thrownInsideTheLoop = false;
   SetProcessLifeObserverForTesting([&](std::string_view step) {
     steps.emplace_back(step);
-    if (step == "RuntimeRun") throw rb::RuntimeException("escaped from the event loop");
+    if (step != "RuntimeRun") return;
+    rb::PostToEventLoop([&] {
+      thrownInsideTheLoop = QThread::currentThread()->loopLevel() > 0;
+      throw rb::RuntimeException("escaped from the event loop");
+    });
   });
   ShownMessages().clear();
   _Main();
-  Finalise();
   SetProcessLifeObserverForTesting(nullptr);
 
-  ASSERT_FALSE(ShownMessages().empty()) << "the unhandled-exception handler shows the message";
+  EXPECT_TRUE(thrownInsideTheLoop) << "the exception came from a handler the running loop called";
+  ASSERT_EQ(ShownMessages().size(), 1u) << "the unhandled-exception handler shows the message";
   EXPECT_NE(ShownMessages().back().find("escaped from the event loop"), std::string::npos);
-  const std::vector<std::string> expected = {"RuntimeInitExternalClasses",
-                                             "_InitPluginEntrypoints",
-                                             "_InitFileTypes",
-                                             "_NewAppInstance",
-                                             "_ApplicationAddMenuHandlers",
-                                             "_MakeDefaultView",
-                                             "RuntimeRun",
-                                             "ambersolid48kb",
-                                             "mask48",
-                                             "implicit windows",
-                                             "windows",
-                                             "FileTypes",
-                                             "MenuBar1"};
-  EXPECT_EQ(steps, expected);
+  const std::vector<std::string> started = {
+      "RuntimeInitExternalClasses",  "_InitPluginEntrypoints", "_InitFileTypes", "_NewAppInstance",
+      "_ApplicationAddMenuHandlers", "_MakeDefaultView",       "RuntimeRun"};
+  EXPECT_EQ(steps, started);
+  EXPECT_EQ(FinaliseWatched(), kFinalisationOrder);
+  rb::RuntimeRegisterAppObject(shellApp);
 }
 
-TEST(StartUp, AnExceptionOfNoKnownKindStillReachesTheHandlerAndFinalisationRuns) {
+TEST(StartUp, AnExceptionOfNoKnownKindFromStartUpStillReachesTheHandlerAndFinalisationRuns) {
+  const rb::Ref<rb::Application> shellApp = rb::RuntimeApp();
   std::vector<std::string> steps;
   SetProcessLifeObserverForTesting([&](std::string_view step) {
     steps.emplace_back(step);
@@ -105,23 +213,15 @@ TEST(StartUp, AnExceptionOfNoKnownKindStillReachesTheHandlerAndFinalisationRuns)
   });
   ShownMessages().clear();
   _Main();
-  Finalise();
   SetProcessLifeObserverForTesting(nullptr);
 
   EXPECT_EQ(ShownMessages().size(), 1u) << "the unhandled-exception handler shows one message";
-  const std::vector<std::string> expected = {"RuntimeInitExternalClasses",
-                                             "_InitPluginEntrypoints",
-                                             "_InitFileTypes",
-                                             "_NewAppInstance",
-                                             "_ApplicationAddMenuHandlers",
-                                             "_MakeDefaultView",
-                                             "ambersolid48kb",
-                                             "mask48",
-                                             "implicit windows",
-                                             "windows",
-                                             "FileTypes",
-                                             "MenuBar1"};
-  EXPECT_EQ(steps, expected);
+  const std::vector<std::string> started = {
+      "RuntimeInitExternalClasses",  "_InitPluginEntrypoints", "_InitFileTypes", "_NewAppInstance",
+      "_ApplicationAddMenuHandlers", "_MakeDefaultView"};
+  EXPECT_EQ(steps, started) << "the event loop never starts";
+  EXPECT_EQ(FinaliseWatched(), kFinalisationOrder);
+  rb::RuntimeRegisterAppObject(shellApp);
 }
 
 TEST(StartUp, AStartWhileRunningActivatesTheRunningInstance) {
@@ -143,10 +243,8 @@ TEST(StartUp, AStartWhileRunningActivatesTheRunningInstance) {
 // File > Quit (chosen when the window system asks it to end, as a logout
 // does) and writes its preferences.
 TEST(WholeProgram, StartsHeadlessQuitsAndWritesItsPreferencesOnce) {
-  const auto config =
-      std::filesystem::temp_directory_path() / ("chimewick-run-" + std::to_string(::getpid()));
-  std::filesystem::remove_all(config);
-  std::filesystem::create_directories(config);
+  const chimewick_test::TemporaryFolder folder("run");
+  const std::filesystem::path& config = folder.path();
   const auto log = config / "stderr.txt";
 
   const pid_t child = fork();
@@ -208,7 +306,6 @@ TEST(WholeProgram, StartsHeadlessQuitsAndWritesItsPreferencesOnce) {
   EXPECT_EQ(lines[0], "<?xml version=\"1.0\" encoding=\"utf-8\"?>");
   EXPECT_EQ(lines[4], "<DefaultInstrumentName>Organ 1</DefaultInstrumentName>");
   EXPECT_EQ(lines[12], "</chimewickprefs>");
-  std::filesystem::remove_all(config);
 }
 
 // The real program, headless, with no MIDI service: it shows "Chimewick

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <random>
 
 #include "Chimewick.h"
 #include "LocalHttpServer.h"
@@ -70,6 +71,56 @@ TEST_F(UpdateCheckTest, TellsTheOutcomeOfEachReply) {
     LocalHttpServer server(c.reply);
     if (!server.Started()) GTEST_SKIP() << "no local socket";
     EXPECT_EQ(Check(server), c.message) << c.what;
+  }
+}
+
+// Seeded garbage from the server: whatever the reply, the check shows one
+// message of its three kinds, and a reply's text reaches the box only as a
+// short line of printable text.
+TEST_F(UpdateCheckTest, RandomRepliesAlwaysGiveOneOfTheThreeMessages) {
+  LocalHttpServer server(LocalHttpServer::Garbage(""));
+  if (!server.Started()) GTEST_SKIP() << "no local socket";
+  const std::string heads[] = {"",
+                               "HTTP/1.0 200 OK\r\n\r\n",
+                               "HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\n",
+                               "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n",
+                               "HTTP/1.0 404 Not Found\r\n\r\n",
+                               "HTTP/1.0 2"};
+  const std::string printable[] = {"1", ".", "0", "9", " ", "beta"};
+  const std::string blanks[] = {"", " ", "\t", "\r\n", " \r\n\r\n"};
+  const std::string upToDate = "Your version of ChimewickHE is up to date.\nCurrent version: " + Current();
+  const std::string newer = Newer("");
+  const std::string access =
+      "Could not access the version file on 127.0.0.1 to check for the latest version (";
+  std::mt19937 random(20261208);
+  for (int round = 0; round < 90; ++round) {
+    std::string reply = heads[random() % std::size(heads)];
+    reply += blanks[random() % std::size(blanks)];
+    switch (round % 3) {
+      case 0:  // the current version
+        reply += Current();
+        break;
+      case 1:  // a line of printable text, sometimes too long for a version
+        for (size_t n = random() % 40; n > 0; --n) reply += printable[random() % std::size(printable)];
+        break;
+      default:  // any bytes
+        for (size_t n = random() % 40; n > 0; --n) reply += char(random());
+        break;
+    }
+    reply += blanks[random() % std::size(blanks)];
+    server.SetReply(LocalHttpServer::Garbage(reply));
+    ShownMessages().clear();
+    const std::string message = Check(server);
+    SCOPED_TRACE(testing::PrintToString(reply));
+    if (message.rfind(newer, 0) == 0) {
+      const std::string version = message.substr(newer.size());
+      ASSERT_TRUE(!version.empty() && version.size() <= 64) << version;
+      for (char c : version) EXPECT_TRUE(c >= 0x20 && c < 0x7F) << int(c);
+      EXPECT_TRUE(version.front() != ' ' && version.back() != ' ') << "trimmed: '" << version << "'";
+    } else if (message != upToDate) {
+      EXPECT_EQ(message.rfind(access, 0), 0u) << message;
+      EXPECT_EQ(message.back(), '.') << message;
+    }
   }
 }
 

@@ -20,15 +20,17 @@ namespace chimewick_test {
 class ChildProcess {
  public:
   // Starts argv[0] (looked up on PATH) with the current environment; its
-  // standard output goes to outputPath (or nowhere), standard error nowhere.
-  ChildProcess(const std::vector<std::string>& argv, const std::string& outputPath = "/dev/null") {
+  // standard output goes to outputPath, its standard error to errorPath
+  // (both nowhere unless given).
+  ChildProcess(const std::vector<std::string>& argv, const std::string& outputPath = "/dev/null",
+               const std::string& errorPath = "/dev/null") {
     std::vector<char*> args;
     for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
     args.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, errorPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (posix_spawnp(&pid_, args[0], &actions, nullptr, args.data(), environ) != 0) pid_ = -1;
     posix_spawn_file_actions_destroy(&actions);
   }

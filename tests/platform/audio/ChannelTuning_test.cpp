@@ -1,12 +1,12 @@
 // The registered-parameter reading beside FluidSynth's: which controller
 // sequences set the fine tuning, and to how many cents.
+#include "ChannelTuning.h"
+
 #include <gtest/gtest.h>
 
 #include <optional>
 #include <utility>
 #include <vector>
-
-#include "ChannelTuning.h"
 
 namespace chimewick::audio {
 namespace {

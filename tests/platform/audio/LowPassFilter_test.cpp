@@ -1,11 +1,11 @@
 // The filter unit's response: two poles at 6900 Hz, 0 dB at the cutoff.
+#include "LowPassFilter.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <numbers>
 #include <vector>
-
-#include "LowPassFilter.h"
 
 namespace chimewick::audio {
 namespace {

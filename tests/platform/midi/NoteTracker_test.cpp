@@ -1,9 +1,10 @@
+#include "NoteTracker.h"
+
 #include <gtest/gtest.h>
 
 #include <random>
 #include <vector>
 
-#include "NoteTracker.h"
 #include "TestCaseName.h"
 
 using chimewick::midi::NoteTracker;

@@ -1,5 +1,7 @@
 // The MIDI classes on the in-process virtual service, as the program uses
 // them: a client, one input port, sources made and removed by the test.
+#include "VirtualMidi.h"
+
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -9,7 +11,6 @@
 
 #include "DebugMessage.h"
 #include "MidiTestSupport.h"
-#include "VirtualMidi.h"
 
 namespace {
 

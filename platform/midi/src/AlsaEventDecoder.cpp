@@ -7,6 +7,20 @@
 
 namespace chimewick::midi {
 
+namespace {
+
+// Data bytes only, but for an 0xF0 first and an 0xF7 last.
+bool isSystemExclusiveChunk(std::span<const uint8_t> chunk) noexcept {
+  for (size_t i = 0; i < chunk.size(); ++i) {
+    const uint8_t b = chunk[i];
+    if (b < 0x80 || (i == 0 && b == 0xF0) || (i + 1 == chunk.size() && b == 0xF7)) continue;
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 std::unique_ptr<AlsaEventDecoder> AlsaEventDecoder::make() {
   snd_midi_event_t* parser = nullptr;
   if (snd_midi_event_new(256, &parser) < 0 || parser == nullptr) return nullptr;
@@ -20,9 +34,16 @@ bool AlsaEventDecoder::decode(const snd_seq_event_t& ev, PacketData& out) {
     if ((ev.flags & SND_SEQ_EVENT_LENGTH_MASK) != SND_SEQ_EVENT_LENGTH_VARIABLE) return false;
     if (ev.data.ext.ptr == nullptr || ev.data.ext.len == 0) return false;
     // A long message comes in several events; each chunk is a packet as it
-    // came, the first one starting with 0xF0.
-    out.add({static_cast<const uint8_t*>(ev.data.ext.ptr), ev.data.ext.len});
-    return true;
+    // came, the first one starting with 0xF0. A chunk holding other status
+    // bytes (no driver sends one) is cut into its messages instead, so that
+    // every packet still stands on its own.
+    const std::span<const uint8_t> chunk{static_cast<const uint8_t*>(ev.data.ext.ptr), ev.data.ext.len};
+    const size_t before = out.count();
+    if (isSystemExclusiveChunk(chunk))
+      out.add(chunk);
+    else
+      splitMessages(chunk, out);
+    return out.count() > before;
   }
   // Channel, system common and real-time events are at most a few messages
   // (14-bit controllers and (N)RPNs decode to two to four).

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <ostream>
 #include <thread>
 
 #include "AlsaEventDecoder.h"
@@ -30,6 +31,14 @@ struct Recorder : InputReceiver, ClientListener {
     int32_t handle;
     std::vector<Bytes> packets;
     bool operator==(const Entry&) const = default;
+    friend void PrintTo(const Entry& e, std::ostream* out) {
+      *out << e.what << " " << (e.handle >> 16) << ":" << (e.handle & 0xFFFF);
+      for (const Bytes& p : e.packets) {
+        *out << " [";
+        for (uint8_t b : p) *out << " " << int(b);
+        *out << " ]";
+      }
+    }
   };
 
   void received(int32_t source, PacketData&& data) override {
@@ -213,8 +222,7 @@ TEST_F(AlsaBackendTest, AnOverrunReleasesEverySourceAndAnnouncesWhatCameOrWentMe
   // kernel drops the queued input, their announcements with it.
   fake.addPort({40, 0, kReadable, SND_SEQ_PORT_TYPE_MIDI_GENERIC, true, "New Keys", "New Keys MIDI 1"});
   fake.removePort(24, 0);
-  fake.push(noteOn(24, 0, 60, 0, ourPort));  // its note-off, lost
-  fake.overrun();
+  fake.overrun();  // its note-off was among what the kernel dropped
   ASSERT_TRUE(fake.waitUntilRead());
   const auto entries = recorder.take();
   EXPECT_EQ(entries, (std::vector<Recorder::Entry>{{"removed", keys, {}},

@@ -8,7 +8,8 @@
 export PATH=/bin:/sbin
 mount -t sysfs sysfs /sys
 mount -t devtmpfs devtmpfs /dev
-mount -t tmpfs tmpfs /tmp
+# The root file system is the image itself, in memory and writable: /tmp is
+# a folder of it (a build tree under /tmp stays visible).
 . /etc/alsa-vm.conf
 
 up() { cut -d' ' -f1 /proc/uptime; }

@@ -49,7 +49,7 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 # Where QEMU cannot start at all, there is nothing to run on.
 set +e
-timeout 5 qemu-system-x86_64 -machine none -display none -nodefaults -S </dev/null >"$RUN/qemu-probe.log" 2>&1
+timeout 1 qemu-system-x86_64 -machine none -display none -nodefaults -S </dev/null >"$RUN/qemu-probe.log" 2>&1
 probe=$?
 set -e
 [ $probe = 124 ] || skip "QEMU cannot run here: $(head -1 "$RUN/qemu-probe.log")"
@@ -117,6 +117,7 @@ take() {
 for m in snd-seq snd-seq-dummy snd-seq-midi configfs libcomposite usb_f_midi dummy_hcd snd-usb-audio; do take "$m"; done
 (cd "$KERNEL/modules" && cp --parents "${taken[@]}" modules.builtin* "$ROOT/lib/modules/$KVER/")
 depmod -b "$ROOT" "$KVER" 2>"$RUN/depmod.log" || fail "depmod: $(head -3 "$RUN/depmod.log")"
+say "[$(elapsed) s] modules staged"
 
 # Programs at their own paths, with every library they load. Debugging
 # information is left out: it only makes the image slower to load.
@@ -152,6 +153,7 @@ FILTER='$FILTER'
 SOUNDFONT=$SOUNDFONT
 LSAN_SUPPRESSIONS=$SRC/tests/lsan.supp
 EOF
+say "[$(elapsed) s] files staged"
 (cd "$ROOT" && find . | busybox cpio -o -H newc -R 0:0 2>/dev/null >"$RUN/initrd.cpio") || fail "making the image"
 say "[$(elapsed) s] image ready: $(du -m "$RUN/initrd.cpio" | cut -f1) MiB"
 

@@ -307,4 +307,77 @@ TEST_F(MidiInputTest, ReleasingTheWindowWhileMidiArrivesStopsInputBeforeThePlaye
   EXPECT_EQ(coretest::TheRecording().liveObjects(), 0);
 }
 
+// What the synthesizer sounds after events, as FluidSynth takes them: notes
+// held by (channel, note) and channels whose pedal is down. A message with a
+// data byte beyond 127 is refused and changes nothing (a note-off's velocity
+// is not looked at).
+struct Sounding {
+  std::set<std::pair<int32_t, int32_t>> notes;
+  std::set<int32_t> pedals;
+};
+
+Sounding SoundingAfter(const Events& events) {
+  Sounding s;
+  for (const std::vector<int32_t>& e : events) {
+    const int32_t kind = e[0] & 0xF0, channel = e[0] & 0x0F;
+    if (e[0] < 0x80 || e[0] > 0xEF || e[1] > 127) continue;
+    if (kind == 0x80 || (kind == 0x90 && e[2] == 0)) s.notes.erase({channel, e[1]});
+    if (kind == 0x90 && e[2] > 0 && e[2] <= 127) s.notes.insert({channel, e[1]});
+    if (kind == 0xB0 && e[2] <= 127) {
+      if (e[1] == 64 && e[2] >= 64) s.pedals.insert(channel);
+      if (e[1] == 64 && e[2] < 64) s.pedals.erase(channel);
+      if (e[1] == 120 || e[1] == 123)
+        std::erase_if(s.notes, [&](const auto& n) { return n.first == channel; });
+    }
+  }
+  return s;
+}
+
+TEST_F(MidiInputTest, APacketWithANoteOnAndARunningStatusNoteOffIsReleasedWhenItsKeyboardGoes) {
+  const int32_t source = VirtualMidi::AddSource("Packing keyboard");
+  rb::Ref<Window1> w = OpenInput();
+  // One packet, two messages: only the first one is played.
+  VirtualMidi::SendPackets(source, {{0x90, 0x3C, 0x64, 0x3C, 0x00}});
+  ASSERT_TRUE(WaitFor([] { return !Sent().empty(); }));
+  EXPECT_EQ(Sent(), (Events{{0x90, 0x3C, 0x64, 0}}));
+  VirtualMidi::RemoveSource(source);
+  ASSERT_TRUE(WaitFor([&] { return Label(w) == " No keyboard found"; }));
+  EXPECT_TRUE(WaitFor([] { return SoundingAfter(Sent()).notes.empty(); })) << "note 60 is left sounding";
+}
+
+TEST_F(MidiInputTest, SentAsOneStreamEveryMessageOfAPacketIsPlayed) {
+  const int32_t source = VirtualMidi::AddSource("Streaming keyboard");
+  rb::Ref<Window1> w = OpenInput();
+  VirtualMidi::Send(source, {0x90, 0x3C, 0x64, 0x3C, 0x00});
+  ASSERT_TRUE(WaitFor([] { return Sent().size() >= 2; }));
+  EXPECT_EQ(Sent(), (Events{{0x90, 0x3C, 0x64, 0}, {0x90, 0x3C, 0x00, 0}}));
+}
+
+TEST_F(MidiInputTest, RandomPacketsLeaveNoNoteAndNoPedalDownWhenTheirKeyboardsAreUnplugged) {
+  rb::Ref<Window1> w = OpenInput();
+  std::mt19937 random(15042026);
+  for (int keyboard = 0; keyboard < 6; ++keyboard) {
+    const std::string name = "Noisy keyboard " + std::to_string(keyboard);
+    const int32_t source = VirtualMidi::AddSource(name);
+    ASSERT_TRUE(WaitFor([&] { return Label(w) == " " + name; }));
+    coretest::TheRecording().clear();
+    for (int round = 0; round < 400; ++round) {
+      std::vector<uint8_t> packet(random() % 10);
+      for (uint8_t& b : packet) b = uint8_t(random() % 4 == 0 ? random() % 0x80 : random());
+      // Many note and controller messages, so that notes are held and pedals pressed.
+      if (random() % 2 == 0 && !packet.empty()) packet[0] = uint8_t(0x90 + random() % 0x30);
+      if (keyboard % 2 == 0)
+        VirtualMidi::SendPackets(source, {packet});
+      else
+        VirtualMidi::Send(source, packet);
+    }
+    VirtualMidi::RemoveSource(source);
+    ASSERT_TRUE(WaitFor([&] { return Label(w) == " No keyboard found"; }));
+    rb::ProcessEvents(20);
+    const Sounding left = SoundingAfter(Sent());
+    EXPECT_TRUE(left.notes.empty()) << left.notes.size() << " notes left sounding by " << name;
+    EXPECT_TRUE(left.pedals.empty()) << left.pedals.size() << " pedals left down by " << name;
+  }
+}
+
 }  // namespace

@@ -25,11 +25,14 @@ bool RemoveSource(int32_t source);
 // Removes every source (between tests).
 void RemoveAllSources();
 
-// Sends bytes from source as one packet. False for an unknown source.
+// Sends bytes from source as one packet list with one packet per message
+// (running status written out, a system exclusive message whole), as the
+// system's MIDI services deliver. False for an unknown source.
 bool Send(int32_t source, std::span<const uint8_t> bytes);
 bool Send(int32_t source, std::initializer_list<uint8_t> bytes);
 
-// Sends one packet list from source: each element one packet (may be empty).
+// Sends one packet list from source exactly as given: each element one
+// packet (may be empty, may hold several messages).
 bool SendPackets(int32_t source, const std::vector<std::vector<uint8_t>>& packets);
 
 // Switches synchronous delivery on or off for every port.

@@ -7,6 +7,20 @@
 
 namespace chimewick::midi {
 
+namespace {
+
+// Data bytes only, but for an 0xF0 first and an 0xF7 last.
+bool isSystemExclusiveChunk(std::span<const uint8_t> chunk) noexcept {
+  for (size_t i = 0; i < chunk.size(); ++i) {
+    const uint8_t b = chunk[i];
+    if (b < 0x80 || (i == 0 && b == 0xF0) || (i + 1 == chunk.size() && b == 0xF7)) continue;
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 std::unique_ptr<AlsaEventDecoder> AlsaEventDecoder::make() {
   snd_midi_event_t* parser = nullptr;
   if (snd_midi_event_new(256, &parser) < 0 || parser == nullptr) return nullptr;
@@ -20,9 +34,16 @@ bool AlsaEventDecoder::decode(const snd_seq_event_t& ev, PacketData& out) {
     if ((ev.flags & SND_SEQ_EVENT_LENGTH_MASK) != SND_SEQ_EVENT_LENGTH_VARIABLE) return false;
     if (ev.data.ext.ptr == nullptr || ev.data.ext.len == 0) return false;
     // A long message comes in several events; each chunk is a packet as it
-    // came, the first one starting with 0xF0.
-    out.add({static_cast<const uint8_t*>(ev.data.ext.ptr), ev.data.ext.len});
-    return true;
+    // came, the first one starting with 0xF0. A chunk holding other status
+    // bytes (no driver sends one) is cut into its messages instead, so that
+    // every packet still stands on its own.
+    const std::span<const uint8_t> chunk{static_cast<const uint8_t*>(ev.data.ext.ptr), ev.data.ext.len};
+    const size_t before = out.count();
+    if (isSystemExclusiveChunk(chunk))
+      out.add(chunk);
+    else
+      splitMessages(chunk, out);
+    return out.count() > before;
   }
   // Channel, system common and real-time events are at most a few messages
   // (14-bit controllers and (N)RPNs decode to two to four).
@@ -35,39 +56,44 @@ bool AlsaEventDecoder::decode(const snd_seq_event_t& ev, PacketData& out) {
   return out.count() > before;
 }
 
-bool isAlsaSource(const AlsaPortFacts& port, std::span<const int> ourClients) noexcept {
-  if (port.client == SND_SEQ_CLIENT_SYSTEM) return false;
-  if (std::find(ourClients.begin(), ourClients.end(), port.client) != ourClients.end()) return false;
+bool isAlsaSource(const AlsaPortListing& port, int ourClient) noexcept {
+  if (port.client == SND_SEQ_CLIENT_SYSTEM || port.client == ourClient) return false;
+  if (port.kernelClient && port.clientName == "Midi Through") return false;
   const unsigned readable = SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ;
   if ((port.capability & readable) != readable) return false;
   if (port.capability & SND_SEQ_PORT_CAP_NO_EXPORT) return false;
   return (port.type & (SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION)) != 0;
 }
 
-void AlsaInputHandler::connected(int32_t source) {
-  std::lock_guard lock(connectedMutex_);
-  connected_.insert(source);
-}
-
-void AlsaInputHandler::gone(int32_t source) {
-  {
-    std::lock_guard lock(connectedMutex_);
-    if (connected_.erase(source) == 0) return;
-  }
-  receiver_.sourceGone(source);
+void AlsaInputHandler::gone(int32_t sender) {
+  if (senders_.erase(sender) == 0) return;
+  receiver_.sourceGone(sender);
 }
 
 void AlsaInputHandler::clientGone(int client) {
-  std::vector<int32_t> sources;
-  {
-    std::lock_guard lock(connectedMutex_);
-    for (int32_t s : connected_)
-      if (alsaClientOf(s) == client) sources.push_back(s);
-  }
-  for (int32_t s : sources) gone(s);
+  std::vector<int32_t> leaving;
+  for (int32_t s : senders_)
+    if (alsaClientOf(s) == client) leaving.push_back(s);
+  for (int32_t s : leaving) gone(s);
+}
+
+void AlsaInputHandler::inputLost() {
+  for (int32_t s : senders_) receiver_.sourceGone(s);
 }
 
 void AlsaInputHandler::handle(const snd_seq_event_t& ev) {
+  // Notices count only from the system client; nobody else can send them.
+  const bool fromSystem = ev.source.client == SND_SEQ_CLIENT_SYSTEM;
+  if (fromSystem) handleNotice(ev);
+  if (fromSystem || !toThisPort(ev.dest)) return;
+  PacketData packets;
+  if (!decoder_->decode(ev, packets)) return;
+  const int32_t sender = alsaHandle(ev.source.client, ev.source.port);
+  senders_.insert(sender);
+  receiver_.received(sender, std::move(packets));
+}
+
+void AlsaInputHandler::handleNotice(const snd_seq_event_t& ev) {
   switch (ev.type) {
     case SND_SEQ_EVENT_PORT_EXIT:
       gone(alsaHandle(ev.data.addr.client, ev.data.addr.port));
@@ -75,22 +101,20 @@ void AlsaInputHandler::handle(const snd_seq_event_t& ev) {
     case SND_SEQ_EVENT_CLIENT_EXIT:
       clientGone(ev.data.addr.client);
       return;
+    case SND_SEQ_EVENT_PORT_SUBSCRIBED:
+      // Connected (by us, or by a patchbay, maybe again after a disconnect):
+      // followed from now on, so that its leaving is passed on.
+      if (toThisPort(ev.data.connect.dest))
+        senders_.insert(alsaHandle(ev.data.connect.sender.client, ev.data.connect.sender.port));
+      return;
     case SND_SEQ_EVENT_PORT_UNSUBSCRIBED:
-      if (ev.data.connect.dest.client != ownClient_) return;
-      gone(alsaHandle(ev.data.connect.sender.client, ev.data.connect.sender.port));
+      // Its note-offs will no longer come this way.
+      if (toThisPort(ev.data.connect.dest))
+        gone(alsaHandle(ev.data.connect.sender.client, ev.data.connect.sender.port));
       return;
     default:
-      break;
+      return;
   }
-  const int32_t source = alsaHandle(ev.source.client, ev.source.port);
-  {
-    std::lock_guard lock(connectedMutex_);
-    // Until a source is connected (or after it went) its events are not ours.
-    if (!connected_.contains(source)) return;
-  }
-  PacketData packets;
-  if (!decoder_->decode(ev, packets)) return;
-  receiver_.received(source, std::move(packets));
 }
 
 }  // namespace chimewick::midi

@@ -1,16 +1,14 @@
-// The pure parts of the ALSA backend, kept apart from the sequencer I/O so
-// that tests can drive them with constructed events: the event-to-bytes
-// decoder, the source filter and the input port's event handling.
+// The parts of the ALSA backend that need no sequencer, so that tests can
+// drive them with constructed events: the event-to-bytes decoder, the source
+// filter and the input port's event handling.
 #pragma once
 
 #include <alsa/asoundlib.h>
 
 #include <memory>
-#include <mutex>
 #include <set>
-#include <span>
-#include <vector>
 
+#include "AlsaSequencer.h"
 #include "MidiPacketData.h"
 #include "MidiService.h"
 
@@ -41,43 +39,47 @@ class AlsaEventDecoder {
   std::unique_ptr<snd_midi_event_t, ParserDeleter> parser_;
 };
 
-// What the source filter looks at of one port.
-struct AlsaPortFacts {
-  int client;
-  int port;
-  unsigned capability;  // SND_SEQ_PORT_CAP_*
-  unsigned type;        // SND_SEQ_PORT_TYPE_*
-};
+// True for a port that is a source: a readable, subscribable MIDI port of
+// another client; not the system client, not ourClient, not hidden, and not
+// the kernel's "Midi Through" client (whose output only echoes what other
+// programs send it; they can play to our own port instead).
+bool isAlsaSource(const AlsaPortListing& port, int ourClient) noexcept;
 
-// True for a readable, subscribable MIDI port of another client: not the
-// system client, not one of ours, not hidden.
-bool isAlsaSource(const AlsaPortFacts& port, std::span<const int> ourClients) noexcept;
-
-// The input port's handling of everything its sequencer client receives:
-// MIDI from connected sources goes to the receiver as packets; the exit of a
-// connected source (port or client exit, or its subscription ending) tells
-// the receiver that source is gone.
+// One input port's handling of what its client receives: MIDI addressed to
+// the port goes to the receiver as packets, whoever sent it (a source we
+// connected, one a patchbay connected, a program writing straight to the
+// port); when a sender leaves (its port or client exits, or its subscription
+// to the port ends) the receiver hears that it is gone.
 class AlsaInputHandler {
  public:
-  // ownClient: the port's own sequencer client.
-  AlsaInputHandler(std::unique_ptr<AlsaEventDecoder> decoder, InputReceiver& receiver, int ownClient)
-      : decoder_(std::move(decoder)), receiver_(receiver), ownClient_(ownClient) {}
+  // ownClient, ownPort: the port's address.
+  AlsaInputHandler(std::unique_ptr<AlsaEventDecoder> decoder, InputReceiver& receiver, int ownClient,
+                   int ownPort)
+      : decoder_(std::move(decoder)), receiver_(receiver), ownClient_(ownClient), ownPort_(ownPort) {}
 
-  // Records a source as connected. UI thread.
-  void connected(int32_t source);
+  int port() const noexcept { return ownPort_; }
 
-  // Handles one event. Input thread.
+  // Handles one event: MIDI for the port, or a system notice. Input thread.
   void handle(const snd_seq_event_t& ev);
 
+  // The client's input overran and the kernel dropped what was queued,
+  // note-offs included: every sender's notes are released. The senders stay
+  // connected. Input thread.
+  void inputLost();
+
  private:
-  void gone(int32_t source);
+  bool toThisPort(const snd_seq_addr_t& dest) const noexcept {
+    return dest.client == ownClient_ && dest.port == ownPort_;
+  }
+  void handleNotice(const snd_seq_event_t& ev);
+  void gone(int32_t sender);
   void clientGone(int client);
 
   std::unique_ptr<AlsaEventDecoder> decoder_;
   InputReceiver& receiver_;
   int ownClient_;
-  std::mutex connectedMutex_;
-  std::set<int32_t> connected_;
+  int ownPort_;
+  std::set<int32_t> senders_;  // that reach this port; input thread only
 };
 
 }  // namespace chimewick::midi

@@ -50,7 +50,9 @@ class InputReceiver {
   virtual ~InputReceiver() = default;
   // Packets that arrived from source.
   virtual void received(int32_t source, PacketData&& packets) = 0;
-  // A connected source went away (unplugged, its client ended).
+  // A connected source went away (unplugged, its client ended, its
+  // connection cut), or the service lost some of its input (an overrun, in
+  // which note-offs may have gone): what it holds is to be released.
   virtual void sourceGone(int32_t source) = 0;
 };
 

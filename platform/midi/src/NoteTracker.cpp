@@ -2,37 +2,27 @@
 
 namespace chimewick::midi {
 
-void NoteTracker::observe(std::span<const uint8_t> bytes) noexcept {
-  for (const uint8_t b : bytes) {
-    if (b >= 0xF8) continue;  // real time: interleaves anywhere, changes nothing
-    if (b & 0x80) {
-      dataCount_ = 0;
-      inSysEx_ = (b == 0xF0);
-      // System common messages cancel running status; their data is skipped.
-      runningStatus_ = (b < 0xF0) ? b : 0;
-      continue;
-    }
-    if (inSysEx_ || runningStatus_ == 0) continue;
-    data_[dataCount_++] = b;
-    if (dataCount_ == channelDataBytes(runningStatus_)) {
-      message(runningStatus_, data_[0], dataCount_ > 1 ? data_[1] : 0);
-      dataCount_ = 0;
-    }
-  }
-}
-
-void NoteTracker::message(uint8_t status, uint8_t data1, uint8_t data2) noexcept {
+void NoteTracker::observe(std::span<const uint8_t> packet) noexcept {
+  const uint8_t status = packet.size() > 0 ? packet[0] : 0;
+  const uint8_t data1 = packet.size() > 1 ? packet[1] : 0;
+  const uint8_t data2 = packet.size() > 2 ? packet[2] : 0;
+  if (status < 0x80 || status > 0xEF || data1 > 0x7F) return;
   const uint8_t channel = status & 0x0F;
   switch (status & 0xF0) {
     case 0x90:
-      held_[channel].set(data1, data2 != 0);
+      // A velocity beyond 127 is refused by the synthesizer: nothing sounds.
+      if (data2 == 0)
+        held_[channel].reset(data1);
+      else if (data2 <= 0x7F)
+        held_[channel].set(data1);
       break;
     case 0x80:
       held_[channel].reset(data1);
       break;
     case 0xB0:
+      if (data2 > 0x7F) break;
       if (data1 == 64) sustained_.set(channel, data2 >= 64);
-      // All notes off and all sound off end every note of the channel.
+      // All sound off and all notes off end every note of the channel.
       if (data1 == 120 || data1 == 123) held_[channel].reset();
       break;
     default:
@@ -55,9 +45,6 @@ void NoteTracker::releaseAll(PacketData& out) {
   }
   held_ = {};
   sustained_.reset();
-  runningStatus_ = 0;
-  dataCount_ = 0;
-  inSysEx_ = false;
 }
 
 bool NoteTracker::holdsAnything() const noexcept {

@@ -11,6 +11,7 @@
 #include <unordered_map>
 
 #include "InputThreadPriority.h"
+#include "MidiMessageSplitter.h"
 #include "MidiService.h"
 #include "VirtualMidi.h"
 
@@ -281,8 +282,10 @@ void RemoveAllSources() {
 }
 
 bool Send(int32_t source, std::span<const uint8_t> bytes) {
+  // As the system services do, one message per packet: the Read handler
+  // plays each packet's first message only.
   PacketData packets;
-  packets.add(bytes);
+  chimewick::midi::splitMessages(bytes, packets);
   return Registry::instance().dispatch(source, packets, false);
 }
 

@@ -122,6 +122,24 @@ TEST(AlsaEventDecoder, SystemExclusiveComesThroughWhole) {
   EXPECT_EQ(packetsOf(out), std::vector<Bytes>{sysex});
 }
 
+TEST(AlsaEventDecoder, ASystemExclusiveEventHoldingOtherMessagesIsCutIntoThem) {
+  // No driver sends this, but any program may: each message stands alone.
+  auto decoder = AlsaEventDecoder::make();
+  Bytes chunk{0xF0, 0x43, 0x90, 0x3C, 0x64, 0x3E, 0x64, 0xF7};
+  snd_seq_event_t ev = eventOf(SND_SEQ_EVENT_SYSEX);
+  snd_seq_ev_set_sysex(&ev, unsigned(chunk.size()), chunk.data());
+  PacketData out;
+  ASSERT_TRUE(decoder->decode(ev, out));
+  EXPECT_EQ(packetsOf(out),
+            (std::vector<Bytes>{{0xF0, 0x43}, {0x90, 0x3C, 0x64}, {0x90, 0x3E, 0x64}, {0xF7}}));
+  // The middle of a long message comes as it is.
+  Bytes middle{0x01, 0x02, 0x03};
+  snd_seq_ev_set_sysex(&ev, unsigned(middle.size()), middle.data());
+  out.clear();
+  ASSERT_TRUE(decoder->decode(ev, out));
+  EXPECT_EQ(packetsOf(out), std::vector<Bytes>{middle});
+}
+
 TEST(AlsaEventDecoder, EventsWithoutMidiGiveNothing) {
   auto decoder = AlsaEventDecoder::make();
   snd_seq_event_t sysexWithoutData = eventOf(SND_SEQ_EVENT_SYSEX);
@@ -134,7 +152,7 @@ TEST(AlsaEventDecoder, EventsWithoutMidiGiveNothing) {
   }
 }
 
-TEST(AlsaEventDecoder, RandomEventsNeverOverrun) {
+TEST(AlsaEventDecoder, RandomFixedLengthEventsNeverOverrun) {
   auto decoder = AlsaEventDecoder::make();
   std::mt19937 random(7);
   for (int round = 0; round < 5000; ++round) {
@@ -151,7 +169,7 @@ TEST(AlsaEventDecoder, RandomEventsNeverOverrun) {
 
 struct FilterCase {
   const char* behaviour;
-  AlsaPortFacts port;
+  AlsaPortListing port;
   bool isSource;
 };
 
@@ -160,23 +178,31 @@ class AlsaSourceFilter : public ::testing::TestWithParam<FilterCase> {};
 constexpr unsigned kReadable = SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ;
 constexpr unsigned kMidi = SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_HARDWARE;
 
+AlsaPortListing listing(int client, unsigned capability, unsigned type, bool kernel = false,
+                        const char* clientName = "Keys") {
+  return {client, 0, capability, type, kernel, clientName, "Keys MIDI 1"};
+}
+
 TEST_P(AlsaSourceFilter, TakesReadableSubscribableMidiPortsOfOthers) {
-  const int ours[] = {129, 130};
-  EXPECT_EQ(isAlsaSource(GetParam().port, ours), GetParam().isSource) << GetParam().behaviour;
+  EXPECT_EQ(isAlsaSource(GetParam().port, 129), GetParam().isSource) << GetParam().behaviour;
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Ports, AlsaSourceFilter,
     ::testing::Values(
-        FilterCase{"a keyboard", {24, 0, kReadable | SND_SEQ_PORT_CAP_DUPLEX, kMidi}, true},
-        FilterCase{"a software source", {128, 0, kReadable, SND_SEQ_PORT_TYPE_APPLICATION}, true},
-        FilterCase{"the system client", {0, 1, kReadable, kMidi}, false},
-        FilterCase{"our own client", {129, 0, kReadable, kMidi}, false},
-        FilterCase{"our port's client", {130, 0, kReadable, kMidi}, false},
-        FilterCase{"not subscribable", {24, 0, SND_SEQ_PORT_CAP_READ, kMidi}, false},
-        FilterCase{"write only", {24, 0, SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE, kMidi}, false},
-        FilterCase{"hidden", {24, 0, kReadable | SND_SEQ_PORT_CAP_NO_EXPORT, kMidi}, false},
-        FilterCase{"not MIDI", {24, 0, kReadable, SND_SEQ_PORT_TYPE_SYNTH}, false}),
+        FilterCase{"a USB keyboard", listing(24, kReadable | SND_SEQ_PORT_CAP_DUPLEX, kMidi, true), true},
+        FilterCase{"a software source", listing(128, kReadable, SND_SEQ_PORT_TYPE_APPLICATION), true},
+        FilterCase{"the system client", listing(0, kReadable, kMidi, true, "System"), false},
+        FilterCase{"our own client", listing(129, kReadable, kMidi), false},
+        FilterCase{"the kernel's Midi Through",
+                   listing(14, kReadable | SND_SEQ_PORT_CAP_WRITE, kMidi, true, "Midi Through"), false},
+        FilterCase{"a program that calls itself Midi Through",
+                   listing(130, kReadable, SND_SEQ_PORT_TYPE_APPLICATION, false, "Midi Through"), true},
+        FilterCase{"not subscribable", listing(24, SND_SEQ_PORT_CAP_READ, kMidi), false},
+        FilterCase{"write only", listing(24, SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE, kMidi),
+                   false},
+        FilterCase{"hidden", listing(24, kReadable | SND_SEQ_PORT_CAP_NO_EXPORT, kMidi), false},
+        FilterCase{"not MIDI", listing(24, kReadable, SND_SEQ_PORT_TYPE_SYNTH), false}),
     [](const auto& info) { return midiTestCaseName(info.param.behaviour); });
 
 // Records what the input handler passes on.
@@ -189,56 +215,124 @@ struct RecordingReceiver : InputReceiver {
   std::vector<int32_t> gone;
 };
 
-snd_seq_event_t noteFrom(int client, int port, uint8_t key) {
+constexpr int kOurClient = 130;
+constexpr int kOurPort = 0;
+
+snd_seq_event_t noteFrom(int client, int port, uint8_t key, int destPort = kOurPort) {
   snd_seq_event_t ev = eventOf(SND_SEQ_EVENT_NOTEON);
   snd_seq_ev_set_noteon(&ev, 0, key, 90);
-  ev.source.client = uint8_t(client);
-  ev.source.port = uint8_t(port);
+  ev.source = {uint8_t(client), uint8_t(port)};
+  ev.dest = {uint8_t(kOurClient), uint8_t(destPort)};
+  return ev;
+}
+
+snd_seq_event_t notice(snd_seq_event_type_t type) {
+  snd_seq_event_t ev = eventOf(type);
+  ev.source = {SND_SEQ_CLIENT_SYSTEM, SND_SEQ_PORT_SYSTEM_ANNOUNCE};
   return ev;
 }
 
 snd_seq_event_t addressEvent(snd_seq_event_type_t type, int client, int port) {
-  snd_seq_event_t ev = eventOf(type);
-  ev.data.addr.client = uint8_t(client);
-  ev.data.addr.port = uint8_t(port);
+  snd_seq_event_t ev = notice(type);
+  ev.data.addr = {uint8_t(client), uint8_t(port)};
   return ev;
 }
 
-TEST(AlsaInputHandler, PassesOnOnlyConnectedSources) {
-  RecordingReceiver receiver;
-  AlsaInputHandler handler(AlsaEventDecoder::make(), receiver, 130);
-  handler.connected(alsaHandle(24, 0));
-  handler.handle(noteFrom(24, 0, 60));
-  handler.handle(noteFrom(25, 0, 61));
-  ASSERT_EQ(receiver.log.size(), 1u);
-  EXPECT_EQ(receiver.log[0].first, alsaHandle(24, 0));
-  EXPECT_EQ(receiver.log[0].second, (Bytes{0x90, 60, 90}));
+snd_seq_event_t subscription(snd_seq_event_type_t type, int client, int port, int destClient = kOurClient) {
+  snd_seq_event_t ev = notice(type);
+  ev.data.connect.sender = {uint8_t(client), uint8_t(port)};
+  ev.data.connect.dest = {uint8_t(destClient), uint8_t(kOurPort)};
+  return ev;
 }
 
-TEST(AlsaInputHandler, ConnectedSourceLeavingIsReportedOnce) {
+class AlsaInputHandlerTest : public ::testing::Test {
+ protected:
   RecordingReceiver receiver;
-  AlsaInputHandler handler(AlsaEventDecoder::make(), receiver, 130);
-  handler.connected(alsaHandle(24, 0));
-  handler.connected(alsaHandle(24, 1));
-  handler.connected(alsaHandle(28, 0));
-  handler.connected(alsaHandle(32, 0));
+  AlsaInputHandler handler{AlsaEventDecoder::make(), receiver, kOurClient, kOurPort};
+};
+
+TEST_F(AlsaInputHandlerTest, PassesOnMidiFromAnySenderToThisPort) {
+  handler.handle(noteFrom(24, 0, 60));                // a source we connected
+  handler.handle(noteFrom(25, 0, 61));                // a program writing straight to the port
+  handler.handle(noteFrom(26, 0, 62, kOurPort + 1));  // another port's
+  ASSERT_EQ(receiver.log.size(), 2u);
+  EXPECT_EQ(receiver.log[0], (std::pair<int32_t, Bytes>{alsaHandle(24, 0), {0x90, 60, 90}}));
+  EXPECT_EQ(receiver.log[1], (std::pair<int32_t, Bytes>{alsaHandle(25, 0), {0x90, 61, 90}}));
+}
+
+TEST_F(AlsaInputHandlerTest, ASenderLeavingIsReportedOnce) {
+  for (int client : {24, 28, 32}) handler.handle(noteFrom(client, 0, 60));
+  handler.handle(noteFrom(24, 1, 60));
   handler.handle(addressEvent(SND_SEQ_EVENT_PORT_EXIT, 28, 0));
   handler.handle(addressEvent(SND_SEQ_EVENT_PORT_EXIT, 28, 0));
-  handler.handle(addressEvent(SND_SEQ_EVENT_PORT_EXIT, 40, 0));  // never connected
+  handler.handle(addressEvent(SND_SEQ_EVENT_PORT_EXIT, 40, 0));  // never sent anything
   handler.handle(addressEvent(SND_SEQ_EVENT_CLIENT_EXIT, 24, 0));
-
-  snd_seq_event_t elsewhere = eventOf(SND_SEQ_EVENT_PORT_UNSUBSCRIBED);
-  elsewhere.data.connect.sender = {32, 0};
-  elsewhere.data.connect.dest = {99, 0};  // someone else's subscription ended
-  handler.handle(elsewhere);
-  snd_seq_event_t ours = elsewhere;
-  ours.data.connect.dest = {130, 0};
-  handler.handle(ours);
-
+  handler.handle(subscription(SND_SEQ_EVENT_PORT_UNSUBSCRIBED, 32, 0, 99));  // someone else's connection
+  handler.handle(subscription(SND_SEQ_EVENT_PORT_UNSUBSCRIBED, 32, 0));
+  handler.handle(subscription(SND_SEQ_EVENT_PORT_UNSUBSCRIBED, 32, 0));  // the broadcast copy
   EXPECT_EQ(receiver.gone, (std::vector<int32_t>{alsaHandle(28, 0), alsaHandle(24, 0), alsaHandle(24, 1),
                                                  alsaHandle(32, 0)}));
+}
+
+TEST_F(AlsaInputHandlerTest, ASourceDisconnectedAndConnectedAgainByAPatchbayPlaysAgain) {
   handler.handle(noteFrom(24, 0, 60));
-  EXPECT_TRUE(receiver.log.empty()) << "nothing from a source after it went";
+  handler.handle(subscription(SND_SEQ_EVENT_PORT_UNSUBSCRIBED, 24, 0));
+  EXPECT_EQ(receiver.gone, std::vector<int32_t>{alsaHandle(24, 0)}) << "its held note is released";
+  handler.handle(subscription(SND_SEQ_EVENT_PORT_SUBSCRIBED, 24, 0));
+  handler.handle(noteFrom(24, 0, 62));
+  ASSERT_EQ(receiver.log.size(), 2u);
+  EXPECT_EQ(receiver.log[1].second, (Bytes{0x90, 62, 90}));
+  // Subscribed again, it is followed again: its leaving is reported.
+  handler.handle(addressEvent(SND_SEQ_EVENT_CLIENT_EXIT, 24, 0));
+  EXPECT_EQ(receiver.gone, (std::vector<int32_t>{alsaHandle(24, 0), alsaHandle(24, 0)}));
+}
+
+TEST_F(AlsaInputHandlerTest, NoticesCountOnlyFromTheSystem) {
+  handler.handle(noteFrom(24, 0, 60));
+  snd_seq_event_t forged = addressEvent(SND_SEQ_EVENT_PORT_EXIT, 24, 0);
+  forged.source = {25, 0};
+  forged.dest = {kOurClient, kOurPort};
+  handler.handle(forged);
+  EXPECT_TRUE(receiver.gone.empty());
+}
+
+TEST_F(AlsaInputHandlerTest, AnOverrunReleasesEverySenderAndKeepsThemFollowed) {
+  handler.handle(noteFrom(24, 0, 60));
+  handler.handle(noteFrom(25, 0, 61));
+  handler.inputLost();
+  EXPECT_EQ(receiver.gone, (std::vector<int32_t>{alsaHandle(24, 0), alsaHandle(25, 0)}));
+  handler.handle(addressEvent(SND_SEQ_EVENT_PORT_EXIT, 25, 0));
+  EXPECT_EQ(receiver.gone.back(), alsaHandle(25, 0));
+}
+
+// Random events of every kind, random notices and random overruns: whatever
+// comes, every packet passed on is one well-formed message (or a piece of a
+// system exclusive message), and nothing is passed on for a sender that has
+// gone until it sends again.
+TEST_F(AlsaInputHandlerTest, RandomEventsGiveWellFormedPacketsOnly) {
+  std::mt19937 random(20260808);
+  std::vector<uint8_t> sysex(300);
+  for (int round = 0; round < 20000; ++round) {
+    snd_seq_event_t ev = eventOf(snd_seq_event_type_t(random() % 256));
+    for (auto& word : ev.data.raw32.d) word = uint32_t(random());
+    ev.flags = uint8_t(random()) & ~SND_SEQ_EVENT_LENGTH_MASK;
+    ev.source = {uint8_t(random() % 4 == 0 ? 0 : 20 + random() % 8), uint8_t(random() % 2)};
+    ev.dest = {kOurClient, uint8_t(random() % 2)};
+    if (snd_seq_ev_is_variable_type(&ev)) {
+      for (auto& b : sysex) b = uint8_t(random());
+      snd_seq_ev_set_variable(&ev, unsigned(random() % sysex.size()), sysex.data());
+    }
+    if (random() % 500 == 0) handler.inputLost();
+    const size_t before = receiver.log.size();
+    handler.handle(ev);
+    for (size_t i = before; i < receiver.log.size(); ++i) {
+      const Bytes& p = receiver.log[i].second;
+      ASSERT_FALSE(p.empty());
+      if (p[0] == 0xF0 || !(p[0] & 0x80)) continue;  // a piece of system exclusive
+      ASSERT_LE(p.size(), 3u);
+      for (size_t k = 1; k < p.size(); ++k) ASSERT_LT(p[k], 0x80);
+    }
+  }
 }
 
 }  // namespace

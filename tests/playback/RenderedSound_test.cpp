@@ -137,4 +137,31 @@ TEST_F(RenderedSound, TheJazzKitPlaysPercussion) {
   EXPECT_GT(snareFlatness, 3 * pianoFlatness);
 }
 
+// A packet list cut short: the reader sends zeros for the missing bytes,
+// and the synthesizer, told they were missing, plays nothing of them.
+TEST_F(RenderedSound, MessagesCutShortInAPacketListChangeNothingThatSounds) {
+  object_->setInstrumentIDOnChannel(0, instrument("Piano 1"));
+  const std::vector<float> before = playNote(0, 69);
+  const double inTune = FrequencyByAutocorrelation(before, sampleRate_);
+  ASSERT_GT(inTune, 0.0);
+  const struct {
+    const char* name;
+    std::vector<uint8_t> bytes;
+  } cuts[] = {
+      {"a lone pitch-bend status (392 Hz if read)", {0xE0}},
+      {"pitch bend with its low byte only", {0xE0, 0x7F}},
+      {"volume without its value (silence if read)", {0xB0, 0x07}},
+      {"a lone channel pressure status", {0xD0}},
+  };
+  for (const auto& cut : cuts) {
+    object_->readPackets(PacketList({cut.bytes}));
+    const std::vector<float> after = playNote(0, 69);
+    const double hz = FrequencyByAutocorrelation(after, sampleRate_);
+    std::printf("%s: A4 %.2f Hz (before %.2f Hz), level %.4f (before %.4f)\n", cut.name, hz, inTune,
+                Rms(after), Rms(before));
+    EXPECT_NEAR(hz / inTune, 1.0, 0.001) << cut.name;
+    EXPECT_NEAR(Rms(after) / Rms(before), 1.0, 0.05) << cut.name;
+  }
+}
+
 }  // namespace

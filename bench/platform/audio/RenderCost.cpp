@@ -1,5 +1,6 @@
-// Prints what our graph costs: its render time against FluidSynth alone
-// (same SoundFont, same settings, same 32 voices, same block size), and the
+// Prints what our graph costs: its render time (synthesizer, low-pass
+// filter, peak limiter) against FluidSynth alone (same SoundFont, same
+// settings and gain, same 32 voices, same block size), and the
 // time to bring a graph up on the null output.
 #include <algorithm>
 #include <chrono>
@@ -8,9 +9,10 @@
 #include <memory>
 #include <vector>
 
-#include "AudioToolbox.h"
+#include "AudioToolboxTesting.h"
 #include "FluidHandles.h"
 #include "Registry.h"
+#include "SynthSetup.h"
 #include "SynthUnit.h"
 
 namespace {
@@ -28,13 +30,6 @@ constexpr int kVoices = 32;
 constexpr double kRate = 48000.0;
 constexpr const char* kDefaultSoundFont = "/usr/share/sounds/sf2/TimGM6mb.sf2";
 
-const ComponentDescription kSynth{kAudioUnitComponentType, kAudioUnitSubType_MusicDevice,
-                                  kAudioUnitID_DLSSynth, 0, 0};
-const ComponentDescription kFilter{kAudioUnitComponentType, kAudioUnitSubType_Effect,
-                                   kAudioUnitID_LowPassFilter, 0, 0};
-const ComponentDescription kOutput{kAudioUnitComponentType, kAudioUnitSubType_Output,
-                                   kAudioUnitID_DefaultOutput, 0, 0};
-
 struct Graph {
   AUGraph graph = 0;
   AUNode synthNode = 0, filterNode = 0, outputNode = 0;
@@ -42,9 +37,10 @@ struct Graph {
 
   bool build() {
     uint32_t off = 0;
-    return NewAUGraph(&graph) == 0 && AUGraphNewNode(graph, &kSynth, 0, nullptr, &synthNode) == 0 &&
-           AUGraphNewNode(graph, &kFilter, 0, nullptr, &filterNode) == 0 &&
-           AUGraphNewNode(graph, &kOutput, 0, nullptr, &outputNode) == 0 &&
+    return NewAUGraph(&graph) == 0 &&
+           AUGraphNewNode(graph, &kDLSSynthDescription, 0, nullptr, &synthNode) == 0 &&
+           AUGraphNewNode(graph, &kLowPassFilterDescription, 0, nullptr, &filterNode) == 0 &&
+           AUGraphNewNode(graph, &kDefaultOutputDescription, 0, nullptr, &outputNode) == 0 &&
            AUGraphConnectNodeInput(graph, synthNode, 1, filterNode, 0) == 0 &&
            AUGraphConnectNodeInput(graph, filterNode, 0, outputNode, 0) == 0 &&
            AUGraphUpdate(graph, nullptr) == 0 && AUGraphOpen(graph) == 0 && AUGraphInitialize(graph) == 0 &&
@@ -68,6 +64,7 @@ struct PlainSynth {
   bool build() {
     const char* path = std::getenv("CHIMEWICK_SOUNDFONT");
     fluid_settings_setnum(settings.get(), "synth.sample-rate", kRate);
+    fluid_settings_setnum(settings.get(), "synth.gain", chimewick::audio::kSynthGain);
     fluid_settings_setstr(settings.get(), "synth.midi-bank-select", "xg");
     synth.reset(new_fluid_synth(settings.get()));
     fluid_synth_reverb_on(synth.get(), -1, 0);

@@ -3,6 +3,9 @@
 // pitch and spectrum.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <utility>
+
 #include "AudioMeasure.h"
 #include "TestHost.h"
 
@@ -162,6 +165,26 @@ TEST_F(RenderedSound, MessagesCutShortInAPacketListChangeNothingThatSounds) {
     EXPECT_NEAR(hz / inTune, 1.0, 0.001) << cut.name;
     EXPECT_NEAR(Rms(after) / Rms(before), 1.0, 0.05) << cut.name;
   }
+}
+
+// A keyboard's Reset All Controllers (sent when it is switched on, by a
+// panic button) leaves the transposition and fine pitch that the window set.
+TEST_F(RenderedSound, ResetAllControllersKeepsTheTransposeAndFinePitch) {
+  object_->setInstrumentIDOnChannel(0, instrument("Piano 1"));
+  for (const auto& [parameter, value] : {std::pair{2, 66}, std::pair{1, 32}}) {
+    controller(0, 101, 0);
+    controller(0, 100, parameter);
+    controller(0, 6, value);
+    controller(0, 101, 127);
+    controller(0, 100, 127);
+  }
+  const double tuned = FrequencyByAutocorrelation(playNote(0, 69), sampleRate_);
+  object_->sendMidiEvent(0xB0, 121, 0, 0);
+  const double reset = FrequencyByAutocorrelation(playNote(0, 69), sampleRate_);
+  std::printf("A4 with coarse 66 and fine 32: %.2f Hz; after controller 121: %.2f Hz (%.3f cents)\n", tuned, reset,
+              1200.0 * std::log2(reset / tuned));
+  EXPECT_NEAR(tuned / 440.0, std::pow(2.0, 250.0 / 1200.0), 0.005);
+  EXPECT_NEAR(1200.0 * std::log2(reset / tuned), 0.0, 1.0);
 }
 
 }  // namespace

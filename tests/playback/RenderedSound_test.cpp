@@ -181,8 +181,8 @@ TEST_F(RenderedSound, ResetAllControllersKeepsTheTransposeAndFinePitch) {
   const double tuned = FrequencyByAutocorrelation(playNote(0, 69), sampleRate_);
   object_->sendMidiEvent(0xB0, 121, 0, 0);
   const double reset = FrequencyByAutocorrelation(playNote(0, 69), sampleRate_);
-  std::printf("A4 with coarse 66 and fine 32: %.2f Hz; after controller 121: %.2f Hz (%.3f cents)\n", tuned, reset,
-              1200.0 * std::log2(reset / tuned));
+  std::printf("A4 with coarse 66 and fine 32: %.2f Hz; after controller 121: %.2f Hz (%.3f cents)\n", tuned,
+              reset, 1200.0 * std::log2(reset / tuned));
   EXPECT_NEAR(tuned / 440.0, std::pow(2.0, 250.0 / 1200.0), 0.005);
   EXPECT_NEAR(1200.0 * std::log2(reset / tuned), 0.0, 1.0);
 }

@@ -21,9 +21,10 @@ void PeakLimiter::process(float* left, float* right, int frames) noexcept {
   const double release = release_.load(std::memory_order_relaxed);
   for (int i = 0; i < frames; ++i) {
     const double peak = std::max(std::fabs(left[i]), std::fabs(right[i]));
-    const double wanted = peak > kCeiling ? kCeiling / peak : 1.0;
-    // Down at once; back up without ever rising above what this sample allows.
-    gain = wanted < gain ? wanted : wanted + (gain - wanted) * release;
+    // Back towards unity by the release; down at once, and no further than
+    // this sample needs, when that would pass the ceiling.
+    gain = 1.0 - (1.0 - gain) * release;
+    if (peak * gain > kCeiling) gain = kCeiling / peak;
     left[i] = static_cast<float>(left[i] * gain);
     right[i] = static_cast<float>(right[i] * gain);
   }

@@ -27,7 +27,7 @@ class PeakLimiter {
   void process(float* left, float* right, int frames) noexcept;
 
  private:
-  std::atomic<double> release_{0.0};  // per-sample factor of the gain's distance to its target
+  std::atomic<double> release_{0.0};  // per-sample factor of the gain's distance to unity
   double gain_ = 1.0;                 // audio thread only
 };
 

@@ -175,6 +175,15 @@ TEST_F(Sound, ResetAllControllersKeepsTheTuningAndNullsTheSelectedParameter) {
   EXPECT_NEAR(cents(afterReset / tuned), 0.0, 1.0) << "the reset keeps the tuning";
   player_.send(0xB0, 6, 0);
   EXPECT_NEAR(cents(measureA4() / tuned), 0.0, 1.0) << "no parameter is selected after the reset";
+  // The bank select stays too: a drum channel (MSB 120) stays one, and a
+  // program change after the reset picks from the same bank.
+  auto unit = std::dynamic_pointer_cast<SynthUnit>(Registry::instance().unit(player_.synth));
+  ASSERT_TRUE(unit);
+  player_.select(0x780020, 2);  // the Jazz kit
+  player_.send(0xB2, 121, 0);
+  EXPECT_EQ(unit->channelPreset(2), std::make_pair(128, 32));
+  player_.send(0xC2, 0);
+  EXPECT_EQ(unit->channelPreset(2), std::make_pair(128, 0));
 }
 
 // Every controller that ends notes or resets a channel, one after another:

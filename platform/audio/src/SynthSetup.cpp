@@ -5,16 +5,16 @@
 namespace chimewick::audio {
 
 // Chosen by rendering TimGM6mb through the whole graph (synthesizer, low-pass
-// filter, limiter) offline at 48 kHz, the figures a test keeps
-// (SoundLevel_test.cpp). At FluidSynth's default 0.2 a single velocity-100
-// "Piano 1" A4 at channel volume 64 (the program's default Volume) peaks at
-// -40.5 dBFS, far quieter than the original platform's synthesizer, so that
-// players had to turn the system volume far up. 3.2 (+24 dB) brings that note
-// to about -16.5 dBFS: inside -18..-12 dBFS, with room to spare below for the
-// piano's loudest notes. No linear gain can also keep a ten-note
-// velocity-127 chord at volume 127 under full scale (the "Jazz" kit's chord
-// is 37 dB above the single note, the organ's 31 dB), so the peak limiter at
-// the end of the render holds those chords at -1 dBFS.
+// filter, limiter) offline at 48 kHz; OutputLevel_test.cpp keeps the figures.
+// At FluidSynth's default 0.2 a single velocity-100 "Piano 1" A4 at channel
+// volume 64 (the program's default Volume) peaks at -40.5 dBFS, far quieter
+// than the original platform's synthesizer: players had to turn the system
+// volume far up. 3.2 (+24 dB) brings that note to -16.4 dBFS, inside -18..-12
+// dBFS with room below for the piano's louder notes. No gain can also keep a
+// ten-note velocity-127 chord at volume 127 under full scale (at 3.2 such
+// chords would peak at +10.1 dBFS on "Piano 1", +14.2 on "Organ 1" and +21.3
+// on the "Jazz" kit, 38 dB above the single note), so the peak limiter at the
+// end of the render holds them at -1 dBFS.
 const double kSynthGain = 3.2;
 
 std::optional<FluidSynthPair> makeFluidSynth(double sampleRate) {

@@ -1,7 +1,8 @@
 // The last stage before the output: a peak limiter that keeps every sample
-// under the ceiling without delaying the sound. The gain falls at once on a
-// sample that would pass the ceiling and comes back smoothly after it, so a
-// loud chord is turned down instead of clipped, and nothing quieter than the
+// under the ceiling without delaying the sound. The gain is set for steps of
+// a few samples: it falls at once, at the start of a step whose loudest
+// sample would pass the ceiling, and comes back smoothly after it, so a loud
+// chord is turned down instead of clipped, and nothing quieter than the
 // ceiling is touched.
 #pragma once
 
@@ -15,6 +16,8 @@ class PeakLimiter {
   static constexpr float kCeiling = 0.891251f;
   // The time the gain takes to come back by 1/e of the way to unity.
   static constexpr double kReleaseSeconds = 0.1;
+  // The frames that share one gain target (a third of a millisecond).
+  static constexpr int kStepFrames = 16;
 
   PeakLimiter() { configure(48000.0); }
 
@@ -27,7 +30,7 @@ class PeakLimiter {
   void process(float* left, float* right, int frames) noexcept;
 
  private:
-  std::atomic<double> release_{0.0};  // per-sample factor of the gain's distance to unity
+  std::atomic<double> release_{0.0};  // per-step factor of the gain's distance to unity
   double gain_ = 1.0;                 // audio thread only
 };
 

@@ -4,13 +4,6 @@
 
 namespace {
 
-constexpr ComponentDescription kSynthDescription{kAudioUnitComponentType, kAudioUnitSubType_MusicDevice,
-                                                 kAudioUnitID_DLSSynth, 0, 0};
-constexpr ComponentDescription kFilterDescription{kAudioUnitComponentType, kAudioUnitSubType_Effect,
-                                                  kAudioUnitID_LowPassFilter, 0, 0};
-constexpr ComponentDescription kOutputDescription{kAudioUnitComponentType, kAudioUnitSubType_Output,
-                                                  kAudioUnitID_DefaultOutput, 0, 0};
-
 constexpr int32_t kNoGraph = -1;
 constexpr std::size_t kInstrumentNameSize = 256;
 
@@ -44,9 +37,11 @@ OSStatus buildGraph(NewGraph& g) noexcept {
     g.graph = 0;
     return status;
   }
-  if ((status = AUGraphNewNode(g.graph, &kSynthDescription, 0, nullptr, &g.synthNode)) != 0) return status;
-  if ((status = AUGraphNewNode(g.graph, &kFilterDescription, 0, nullptr, &g.filterNode)) != 0) return status;
-  if ((status = AUGraphNewNode(g.graph, &kOutputDescription, 0, nullptr, &g.outputNode)) != 0) return status;
+  if ((status = AUGraphNewNode(g.graph, &kDLSSynthDescription, 0, nullptr, &g.synthNode)) != 0) return status;
+  if ((status = AUGraphNewNode(g.graph, &kLowPassFilterDescription, 0, nullptr, &g.filterNode)) != 0)
+    return status;
+  if ((status = AUGraphNewNode(g.graph, &kDefaultOutputDescription, 0, nullptr, &g.outputNode)) != 0)
+    return status;
   // The synthesizer's sound comes out of bus 1, not 0.
   if ((status = AUGraphConnectNodeInput(g.graph, g.synthNode, 1, g.filterNode, 0)) != 0) return status;
   if ((status = AUGraphConnectNodeInput(g.graph, g.filterNode, 0, g.outputNode, 0)) != 0) return status;

@@ -79,6 +79,11 @@ void DispatchMidiMessage(void* object, const uint8_t* message, std::size_t byteC
   const uint8_t b2 = byteCount > 2 ? message[2] : 0;
   PlaybackInstanceData& data = InstanceDataOf(object);
   AudioUnit unit = 0;
-  if (GetSynthUnit(data, &unit) == 0) MusicDeviceMIDIEvent(unit, b0, b1, b2, 0);
+  if (GetSynthUnit(data, &unit) == 0) {
+    // The zeros in place of missing data bytes are fillers: the synthesizer
+    // hears how many bytes were real and ignores a message cut short.
+    MusicDeviceSetNextEventLength(static_cast<uint32_t>(byteCount < 3 ? byteCount : 3));
+    MusicDeviceMIDIEvent(unit, b0, b1, b2, 0);
+  }
   track(data, b0, b1, b2);
 }

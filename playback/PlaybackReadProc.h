@@ -21,5 +21,6 @@ void PlaybackReadProc(void* object, const void* packetList) noexcept;
 // Sends one message's first three bytes (0 for missing ones) to the
 // synthesizer, when there is one, and tracks bank select and program change
 // in the channel table either way. byteCount says how many of message's bytes
-// are valid. Any thread.
+// are valid; the synthesizer is told how many of the three were real, so
+// that it ignores a message whose data bytes are missing. Any thread.
 void DispatchMidiMessage(void* object, const uint8_t* message, std::size_t byteCount) noexcept;

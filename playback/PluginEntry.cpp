@@ -1,5 +1,6 @@
 // The bundle's entry point and the MidiPlaybackZel class record the host
 // reads for the whole run.
+#include "AudioToolbox.h"
 #include "HostFunctions.h"
 #include "PlaybackInstanceData.h"
 #include "PlaybackMembers.h"
@@ -89,4 +90,7 @@ PLAYBACK_EXPORT void REALPluginMain(HostResolver resolver) noexcept {
       reinterpret_cast<RegisterPluginVersionFn>(ResolveHostFunction("RegisterPluginVersion"));
   if (registerVersion != nullptr) registerVersion(kPluginInterfaceVersion);
   RegisterClassDefinition(&gClassRecord);
+  // The SoundFont loads while the program builds its window; Init then finds
+  // it loaded, or waits for the rest of the load.
+  AudioPreloadSoundFont();
 }

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "AudioToolbox.h"
+#include "AudioToolboxTesting.h"
 
 struct FakeInstrument {
   uint32_t id;
@@ -20,14 +20,18 @@ class FakeAudio {
   virtual ~FakeAudio() = default;
   // Forgets graphs, log and failures; the default instruments again.
   virtual void reset() = 0;
-  // The next call of the named function returns status (and does nothing).
-  virtual void failNext(const std::string& call, OSStatus status) = 0;
+  // The next call of the named function (after succeedingFirst calls that
+  // succeed) returns status and does nothing.
+  virtual void failNext(const std::string& call, OSStatus status, int succeedingFirst = 0) = 0;
   // Graph and property calls so far, e.g. "AUGraphRemoveNode 1 2"; MIDI
   // events are not logged (the event tap sees them).
   virtual std::vector<std::string> callLog() = 0;
   virtual void setInstruments(std::vector<FakeInstrument> instruments) = 0;
   virtual void setCPULoad(float load) = 0;
   virtual int liveGraphCount() = 0;
+  // For each MIDI event that reached a synthesizer, in order: how many of its
+  // bytes the caller said were real (MusicDeviceSetNextEventLength; 3 unless said).
+  virtual std::vector<uint32_t> eventLengths() = 0;
 };
 
 // Exported by the fake bundle; the test finds it with dlsym.

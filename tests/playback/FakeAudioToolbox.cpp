@@ -4,6 +4,7 @@
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <utility>
 
 #include "FakeAudio.h"
 
@@ -27,12 +28,9 @@ bool sameDescription(const ComponentDescription& a, const ComponentDescription& 
          a.componentManufacturer == b.componentManufacturer;
 }
 
-constexpr ComponentDescription kSynth{kAudioUnitComponentType, kAudioUnitSubType_MusicDevice,
-                                      kAudioUnitID_DLSSynth, 0, 0};
-constexpr ComponentDescription kFilter{kAudioUnitComponentType, kAudioUnitSubType_Effect,
-                                       kAudioUnitID_LowPassFilter, 0, 0};
-constexpr ComponentDescription kOutput{kAudioUnitComponentType, kAudioUnitSubType_Output,
-                                       kAudioUnitID_DefaultOutput, 0, 0};
+constexpr const ComponentDescription& kSynth = kDLSSynthDescription;
+constexpr const ComponentDescription& kFilter = kLowPassFilterDescription;
+constexpr const ComponentDescription& kOutput = kDefaultOutputDescription;
 
 class FakeAudioImpl final : public FakeAudio {
  public:
@@ -42,9 +40,9 @@ class FakeAudioImpl final : public FakeAudio {
     std::lock_guard lock(mutex_);
     resetLocked();
   }
-  void failNext(const std::string& call, OSStatus status) override {
+  void failNext(const std::string& call, OSStatus status, int succeedingFirst) override {
     std::lock_guard lock(mutex_);
-    failures_[call] = status;
+    failures_[call] = Failure{succeedingFirst, status};
   }
   std::vector<std::string> callLog() override {
     std::lock_guard lock(mutex_);
@@ -62,13 +60,22 @@ class FakeAudioImpl final : public FakeAudio {
     std::lock_guard lock(mutex_);
     return static_cast<int>(graphs_.size());
   }
+  std::vector<uint32_t> eventLengths() override {
+    std::lock_guard lock(mutex_);
+    return eventLengths_;
+  }
 
   // Logs the call and returns an injected failure for it, or 0.
   OSStatus enter(const std::string& call, const std::string& arguments) {
     log_.push_back(arguments.empty() ? call : call + " " + arguments);
+    return injectedFailure(call);
+  }
+  // The failure planted for this call of the function, or 0.
+  OSStatus injectedFailure(const std::string& call) {
     auto failure = failures_.find(call);
     if (failure == failures_.end()) return 0;
-    const OSStatus status = failure->second;
+    if (failure->second.succeedingFirst-- > 0) return 0;
+    const OSStatus status = failure->second.status;
     failures_.erase(failure);
     return status;
   }
@@ -88,7 +95,12 @@ class FakeAudioImpl final : public FakeAudio {
   std::map<AUGraph, FakeGraph> graphs_;
   std::map<AudioUnit, uint32_t> reverb_;
   std::vector<FakeInstrument> instruments_;
-  std::map<std::string, OSStatus> failures_;
+  struct Failure {
+    int succeedingFirst = 0;
+    OSStatus status = 0;
+  };
+  std::map<std::string, Failure> failures_;
+  std::vector<uint32_t> eventLengths_;
   std::vector<std::string> log_;
   AUGraph nextGraph_ = 1;
   AudioUnit nextUnit_ = 100;
@@ -100,6 +112,7 @@ class FakeAudioImpl final : public FakeAudio {
     reverb_.clear();
     failures_.clear();
     log_.clear();
+    eventLengths_.clear();
     nextGraph_ = 1;
     nextUnit_ = 100;
     instruments_ = {{0x000000, "Piano 1"},
@@ -117,6 +130,7 @@ FakeAudioImpl& fake() {
 }
 
 std::atomic<AudioEventTap> gTap{nullptr};
+thread_local uint32_t gNextEventLength = 3;
 std::atomic<void*> gTapContext{nullptr};
 
 std::string numbers(std::initializer_list<long long> values) {
@@ -198,12 +212,7 @@ OSStatus AUGraphGetNodeInfo(AUGraph graph, AUNode node, ComponentDescription* ou
   std::lock_guard lock(fake().mutex_);
   // Looked up for every event: not logged, to keep the log readable.
   if (!fake().failures_.empty()) {
-    auto failure = fake().failures_.find("AUGraphGetNodeInfo");
-    if (failure != fake().failures_.end()) {
-      const OSStatus s = failure->second;
-      fake().failures_.erase(failure);
-      return s;
-    }
+    if (OSStatus s = fake().injectedFailure("AUGraphGetNodeInfo")) return s;
   }
   FakeGraph* g = fake().graph(graph);
   if (g == nullptr || !g->nodes.count(node)) return kAudioErr_InvalidHandle;
@@ -315,21 +324,22 @@ OSStatus AudioUnitSetProperty(AudioUnit unit, uint32_t propertyID, uint32_t scop
 
 OSStatus MusicDeviceMIDIEvent(AudioUnit unit, uint32_t status, uint32_t data1, uint32_t data2,
                               uint32_t offsetSampleFrame) {
+  const uint32_t length = std::exchange(gNextEventLength, 3);
   {
     std::lock_guard lock(fake().mutex_);
     if (!fake().failures_.empty()) {
-      auto failure = fake().failures_.find("MusicDeviceMIDIEvent");
-      if (failure != fake().failures_.end()) {
-        const OSStatus s = failure->second;
-        fake().failures_.erase(failure);
-        return s;
-      }
+      if (OSStatus s = fake().injectedFailure("MusicDeviceMIDIEvent")) return s;
     }
     if (!fake().isSynthUnit(unit)) return kAudioErr_InvalidHandle;
+    fake().eventLengths_.push_back(length);
   }
   if (AudioEventTap tap = gTap.load()) tap(gTapContext.load(), unit, status, data1, data2, offsetSampleFrame);
   return 0;
 }
+
+void MusicDeviceSetNextEventLength(uint32_t byteCount) { gNextEventLength = byteCount < 3 ? byteCount : 3; }
+
+void AudioPreloadSoundFont(void) {}
 
 void AudioSetEventTap(AudioEventTap tap, void* context) {
   gTapContext.store(context);

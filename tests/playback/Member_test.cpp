@@ -42,6 +42,9 @@ TEST_P(Members, WithoutAGraphEveryMemberButTheGetterFailsWithMinusOneAndSendsNot
   PlaybackObject object(host());
   for (const NoGraphCase& c : cases) {
     SCOPED_TRACE(c.member);
+    // The getter needs no graph and leaves 0: every -1 below is the member's own.
+    object.instrumentIDOnChannel(0);
+    ASSERT_EQ(object.lasterror(), 0);
     EXPECT_TRUE(c.callReturnsFailureValue(object));
     EXPECT_EQ(object.lasterror(), -1);
   }
@@ -287,11 +290,22 @@ TEST_P(FakeMembers, FailingAudioCallsSetLasterrorToTheirStatus) {
 TEST_P(FakeMembers, TheSetterReportsTheProgramChangesStatusAndStoresTheValueAnyway) {
   PlaybackObject object(host());
   ASSERT_TRUE(object.init());
-  // The unit lookup succeeds; the first send (bank MSB) fails and is ignored.
-  fake().failNext("MusicDeviceMIDIEvent", -9);
-  object.setInstrumentIDOnChannel(4, 0x30201);
-  EXPECT_EQ(object.lasterror(), 0);
-  EXPECT_EQ(object.channelEntry(4), 0x30201);
+  // The unit lookup succeeds; one of the three sends fails.
+  const struct {
+    const char* send;
+    int succeedingFirst;
+    int32_t lasterror;
+  } cases[] = {
+      {"bank select MSB (ignored)", 0, 0}, {"bank select LSB (ignored)", 1, 0}, {"program change", 2, -9}};
+  int32_t channel = 4;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.send);
+    fake().failNext("MusicDeviceMIDIEvent", -9, c.succeedingFirst);
+    object.setInstrumentIDOnChannel(channel, 0x30201);
+    EXPECT_EQ(object.lasterror(), c.lasterror);
+    EXPECT_EQ(object.channelEntry(channel), 0x30201);
+    ++channel;
+  }
 }
 
 TEST_P(FakeMembers, InstrumentsAndLoadComeFromTheSynthesizerUnit) {

@@ -3,14 +3,20 @@
 // too) and the host strings.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <limits>
 
+#include "ProcessThreads.h"
 #include "TestHost.h"
 
 namespace {
+
+namespace fs = std::filesystem;
 
 const char* const kDeclarations[] = {
     "Callback as integer",
@@ -241,6 +247,29 @@ TEST(PluginBundleExports, TheInstalledBundleExportsOnlyREALPluginMain) {
                              "TeardownGraph", "NewAUGraph", "MusicDeviceMIDIEvent", "AudioSetEventTap"})
     EXPECT_EQ(load.bundle->symbol(hidden), nullptr) << hidden;
   EXPECT_EQ(load.host.registerCalls, 1);
+}
+
+// The bundle starts loading the SoundFont when the host loads it, while the
+// program builds its window; Init then plays the SoundFont loaded by then,
+// even if the file is gone meanwhile.
+TEST(PluginBundleLoad, LoadingTheBundleLoadsTheSoundFontBeforeInit) {
+  const std::string path = PLAYBACK_BUNDLE;
+  if (path.empty()) GTEST_SKIP() << "the audio layer's library is not built yet";
+  const fs::path folder = fs::temp_directory_path() / ("chimewick-preload-" + std::to_string(::getpid()));
+  fs::create_directories(folder);
+  const fs::path soundFont = folder / "preloaded.sf2";
+  fs::copy_file("/usr/share/sounds/sf2/TimGM6mb.sf2", soundFont);
+  {
+    ScopedEnv configured("CHIMEWICK_SOUNDFONT", soundFont.c_str());
+    FreshLoad load({}, path, true);
+    ASSERT_TRUE(chimewick_test::WaitUntilNoThreadNamed("SoundFont load", std::chrono::seconds(60)));
+    fs::remove(soundFont);
+    PlaybackObject object(load.host);
+    EXPECT_TRUE(object.init());
+    EXPECT_EQ(object.lasterror(), 0);
+    EXPECT_EQ(object.instrumentCount(), 136);
+  }
+  fs::remove_all(folder);
 }
 
 }  // namespace

@@ -3,6 +3,9 @@
 // pitch and spectrum.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <utility>
+
 #include "AudioMeasure.h"
 #include "TestHost.h"
 
@@ -135,6 +138,53 @@ TEST_F(RenderedSound, TheJazzKitPlaysPercussion) {
   std::printf("flatness snare %.4f, piano %.4f\n", snareFlatness, pianoFlatness);
   EXPECT_GT(snareFlatness, 0.1);
   EXPECT_GT(snareFlatness, 3 * pianoFlatness);
+}
+
+// A packet list cut short: the reader sends zeros for the missing bytes,
+// and the synthesizer, told they were missing, plays nothing of them.
+TEST_F(RenderedSound, MessagesCutShortInAPacketListChangeNothingThatSounds) {
+  object_->setInstrumentIDOnChannel(0, instrument("Piano 1"));
+  const std::vector<float> before = playNote(0, 69);
+  const double inTune = FrequencyByAutocorrelation(before, sampleRate_);
+  ASSERT_GT(inTune, 0.0);
+  const struct {
+    const char* name;
+    std::vector<uint8_t> bytes;
+  } cuts[] = {
+      {"a lone pitch-bend status (392 Hz if read)", {0xE0}},
+      {"pitch bend with its low byte only", {0xE0, 0x7F}},
+      {"volume without its value (silence if read)", {0xB0, 0x07}},
+      {"a lone channel pressure status", {0xD0}},
+  };
+  for (const auto& cut : cuts) {
+    object_->readPackets(PacketList({cut.bytes}));
+    const std::vector<float> after = playNote(0, 69);
+    const double hz = FrequencyByAutocorrelation(after, sampleRate_);
+    std::printf("%s: A4 %.2f Hz (before %.2f Hz), level %.4f (before %.4f)\n", cut.name, hz, inTune,
+                Rms(after), Rms(before));
+    EXPECT_NEAR(hz / inTune, 1.0, 0.001) << cut.name;
+    EXPECT_NEAR(Rms(after) / Rms(before), 1.0, 0.05) << cut.name;
+  }
+}
+
+// A keyboard's Reset All Controllers (sent when it is switched on, by a
+// panic button) leaves the transposition and fine pitch that the window set.
+TEST_F(RenderedSound, ResetAllControllersKeepsTheTransposeAndFinePitch) {
+  object_->setInstrumentIDOnChannel(0, instrument("Piano 1"));
+  for (const auto& [parameter, value] : {std::pair{2, 66}, std::pair{1, 32}}) {
+    controller(0, 101, 0);
+    controller(0, 100, parameter);
+    controller(0, 6, value);
+    controller(0, 101, 127);
+    controller(0, 100, 127);
+  }
+  const double tuned = FrequencyByAutocorrelation(playNote(0, 69), sampleRate_);
+  object_->sendMidiEvent(0xB0, 121, 0, 0);
+  const double reset = FrequencyByAutocorrelation(playNote(0, 69), sampleRate_);
+  std::printf("A4 with coarse 66 and fine 32: %.2f Hz; after controller 121: %.2f Hz (%.3f cents)\n", tuned,
+              reset, 1200.0 * std::log2(reset / tuned));
+  EXPECT_NEAR(tuned / 440.0, std::pow(2.0, 250.0 / 1200.0), 0.005);
+  EXPECT_NEAR(1200.0 * std::log2(reset / tuned), 0.0, 1.0);
 }
 
 }  // namespace

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "AudioToolbox.h"
+#include "AudioToolboxTesting.h"
 #include "FakeAudio.h"
 #include "rb/PluginInterface.h"
 

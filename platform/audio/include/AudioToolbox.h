@@ -1,8 +1,8 @@
 // The audio system: a graph of units (a synthesizer, a low-pass filter and the
 // default output) with the calls the playback plug-in makes. Our own
-// declarations; every handle is a 32-bit number, 0 meaning none. Every call
-// returns an OSStatus: 0 on success, nonzero on failure with the reason on
-// standard error.
+// declarations; every handle is a 32-bit number, 0 meaning none. Every graph
+// and unit call returns an OSStatus: 0 on success, nonzero on failure with
+// the reason on standard error. The test seams are in AudioToolboxTesting.h.
 //
 // Units (component descriptions, four-character codes read big-endian):
 //   synthesizer  'aunt' 'musd' 'dls '  FluidSynth with the SoundFont of
@@ -11,7 +11,8 @@
 //   filter       'aunt' 'efct' 'lpas'  two-pole low-pass, 6900 Hz, 0 dB
 //   output       'aunt' 'out ' 'def '  CHIMEWICK_AUDIO_OUTPUT: auto
 //                (PulseAudio, then ALSA, then JACK), pulseaudio, alsa, jack,
-//                null (renders on a clock, discards) or wav:PATH
+//                null (renders on a clock, discards) or wav:PATH; a peak
+//                limiter before it keeps the sound under -1 dBFS
 //
 // Threads: graph calls on one thread at a time (the UI thread);
 // AUGraphGetNodeInfo and MusicDeviceMIDIEvent from any thread, even while
@@ -51,6 +52,14 @@ enum : uint32_t {
   kAudioUnitID_LowPassFilter = FourCC("lpas"),
   kAudioUnitID_DefaultOutput = FourCC("def "),
 };
+
+// The three units a graph can hold, as the plug-in asks for them.
+inline constexpr ComponentDescription kDLSSynthDescription{
+    kAudioUnitComponentType, kAudioUnitSubType_MusicDevice, kAudioUnitID_DLSSynth, 0, 0};
+inline constexpr ComponentDescription kLowPassFilterDescription{
+    kAudioUnitComponentType, kAudioUnitSubType_Effect, kAudioUnitID_LowPassFilter, 0, 0};
+inline constexpr ComponentDescription kDefaultOutputDescription{
+    kAudioUnitComponentType, kAudioUnitSubType_Output, kAudioUnitID_DefaultOutput, 0, 0};
 
 enum : uint32_t {
   kAudioUnitScope_Global = 0,
@@ -97,26 +106,30 @@ OSStatus AudioUnitSetProperty(AudioUnit unit, uint32_t propertyID, uint32_t scop
 
 // Plays one MIDI event on a synthesizer unit. Channel messages (0x80..0xEF)
 // play as FluidSynth reads them (XG bank select: MSB 120 and above makes a
-// drum channel); fine tuning (RPN 0/1, data entry MSB d) counts d/64
-// semitone above the coarse tuning. System messages (0xF0..0xFF) are
-// ignored. Data bytes pass as given and never crash the unit. Any thread.
+// drum channel), with these exceptions: fine tuning (RPN 0/1, data entry MSB
+// d) counts d/64 semitone above the coarse tuning; Reset All Controllers
+// (controller 121) keeps the channel's tuning and every other parameter
+// value, and only sets the parameter selection to null; the mode messages
+// (controllers 124 to 127) act as All Notes Off and change no mode. System
+// messages (0xF0..0xFF) are ignored. Data bytes pass as given and never
+// crash the unit. Any thread.
 OSStatus MusicDeviceMIDIEvent(AudioUnit unit, uint32_t status, uint32_t data1, uint32_t data2,
                               uint32_t offsetSampleFrame);
 
-// ---- Test seams --------------------------------------------------------
+// Our own addition for readers that cut a byte stream into messages: says
+// that the next MusicDeviceMIDIEvent on this thread carries only byteCount
+// real bytes of its message (the status byte included; 1 to 3), the data
+// bytes after them being fillers. A channel message that lacks a data byte
+// it needs is then ignored: a lone pitch-bend status bends nothing, a lone
+// program change selects nothing (a note-off needs only its key). Applies
+// to that one call only. Any thread; no lock, no allocation.
+void MusicDeviceSetNextEventLength(uint32_t byteCount);
 
-// Called for every MusicDeviceMIDIEvent that reaches a valid synthesizer
-// unit, before it plays, on the caller's thread. nullptr removes the tap.
-typedef void (*AudioEventTap)(void* context, AudioUnit unit, uint32_t status, uint32_t data1, uint32_t data2,
-                              uint32_t offsetSampleFrame);
-void AudioSetEventTap(AudioEventTap tap, void* context);
-
-// While set, AUGraphStart opens no device and starts no thread; the caller
-// pulls the sound with AUGraphRenderOffline (synthesizer, then filter).
-void AudioSetOfflineRenderingForTesting(bool offline);
-// Renders frames of interleaved stereo float at the graph's sample rate.
-OSStatus AUGraphRenderOffline(AUGraph graph, uint32_t frames, float* interleavedStereo);
-// The graph's sample rate (frames per second).
-OSStatus AUGraphGetSampleRate(AUGraph graph, double* outRate);
+// Our own addition: starts loading the SoundFont (CHIMEWICK_SOUNDFONT, or the
+// default) on a thread of its own, so that the first synthesizer unit a
+// graph opens afterwards finds it loaded, or waits for that load, instead of
+// loading it itself. Nothing happens when a load has started already. UI
+// thread (the plug-in's entry); does not wait.
+void AudioPreloadSoundFont(void);
 
 }  // extern "C"

@@ -13,10 +13,14 @@ namespace chimewick::audio {
 
 namespace {
 
-thread_local bool rendering = false;
+// Initial-exec: the audio thread reads this, and a plug-in's thread-local
+// variables in the dynamic model are allocated on a thread's first use.
+thread_local bool rendering __attribute__((tls_model("initial-exec"))) = false;
+thread_local bool quiet __attribute__((tls_model("initial-exec"))) = false;
 std::atomic<unsigned> leftOutWhileRendering{0};
 
 void fluidLogToOurs(int level, const char* message, void*) {
+  if (quiet) return;
   if (rendering) {
     leftOutWhileRendering.fetch_add(1, std::memory_order_relaxed);
     return;
@@ -30,7 +34,11 @@ void fluidLogToOurs(int level, const char* message, void*) {
 RenderThreadScope::RenderThreadScope() noexcept { rendering = true; }
 RenderThreadScope::~RenderThreadScope() { rendering = false; }
 
+QuietThreadScope::QuietThreadScope() noexcept { quiet = true; }
+QuietThreadScope::~QuietThreadScope() { quiet = false; }
+
 void logLine(const char* format, ...) {
+  if (quiet) return;
   if (const unsigned leftOut = leftOutWhileRendering.exchange(0, std::memory_order_relaxed)) {
     audioLog.line("%u fluidsynth messages from the audio thread left out", leftOut);
   }

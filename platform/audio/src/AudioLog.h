@@ -21,6 +21,17 @@ class RenderThreadScope {
   RenderThreadScope& operator=(const RenderThreadScope&) = delete;
 };
 
+// Keeps the current thread quiet while it lives: neither our lines nor
+// FluidSynth's messages from this thread are written. For work done ahead of
+// time whose failure is reported when it is done again. Any thread.
+class QuietThreadScope {
+ public:
+  QuietThreadScope() noexcept;
+  ~QuietThreadScope();
+  QuietThreadScope(const QuietThreadScope&) = delete;
+  QuietThreadScope& operator=(const QuietThreadScope&) = delete;
+};
+
 // Routes FluidSynth's warnings and errors through logLine (its info and
 // debug chatter stays quiet). Idempotent. Any thread.
 void installFluidLogger();

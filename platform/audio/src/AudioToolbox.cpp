@@ -3,10 +3,13 @@
 
 #include <atomic>
 #include <mutex>
+#include <utility>
 
 #include "AudioLog.h"
+#include "AudioToolboxTesting.h"
 #include "Graph.h"
 #include "Registry.h"
+#include "SoundFontPreload.h"
 #include "SynthUnit.h"
 #include "Unit.h"
 
@@ -40,6 +43,13 @@ EventTap& eventTap() {
   static EventTap tap;
   return tap;
 }
+
+// The real bytes of the next event on this thread (3: all of them).
+// Initial-exec, since every event reads it, on real-time threads too: a
+// plug-in's thread-local variables in the dynamic model are allocated on a
+// thread's first use.
+constexpr uint8_t kWholeEvent = 3;
+thread_local uint8_t nextEventLength __attribute__((tls_model("initial-exec"))) = kWholeEvent;
 
 }  // namespace
 
@@ -146,6 +156,7 @@ OSStatus AudioUnitSetProperty(AudioUnit unit, uint32_t propertyID, uint32_t scop
 
 OSStatus MusicDeviceMIDIEvent(AudioUnit unit, uint32_t status, uint32_t data1, uint32_t data2,
                               uint32_t offsetSampleFrame) {
+  const uint32_t length = std::exchange(nextEventLength, kWholeEvent);
   // The unit stays alive for this call even if its graph is torn down meanwhile.
   std::shared_ptr<chimewick::audio::Unit> u = Registry::instance().unit(unit);
   chimewick::audio::SynthUnit* synth = u ? u->asSynth() : nullptr;
@@ -163,8 +174,14 @@ OSStatus MusicDeviceMIDIEvent(AudioUnit unit, uint32_t status, uint32_t data1, u
   if (tap != nullptr) tap(context, unit, status, data1, data2, offsetSampleFrame);
   // FluidSynth plays every event at once; the offset into the next buffer is
   // at most one buffer (a few milliseconds) and is not kept.
-  return synth->midiEvent(status, data1, data2);
+  return synth->midiEvent(status, data1, data2, length);
 }
+
+void MusicDeviceSetNextEventLength(uint32_t byteCount) {
+  nextEventLength = static_cast<uint8_t>(byteCount < kWholeEvent ? byteCount : kWholeEvent);
+}
+
+void AudioPreloadSoundFont(void) { chimewick::audio::SoundFontPreload::start(Graph::kDefaultSampleRate); }
 
 void AudioSetEventTap(AudioEventTap tap, void* context) {
   std::lock_guard<std::mutex> lock(eventTap().mutex);

@@ -29,8 +29,11 @@ std::optional<double> ChannelTuning::controlChange(uint32_t controller, uint32_t
       nonRegistered_ = true;
       return std::nullopt;
     case kResetAllControllers:
-      // FluidSynth resets its selection (and the tuning) the same way.
-      *this = ChannelTuning{};
+      // The selection goes to null; the values stay, so that a later data
+      // entry LSB still refines the fine tuning that sounds.
+      parameterMsb_ = kNull;
+      parameterLsb_ = kNull;
+      nonRegistered_ = false;
       return std::nullopt;
     case kDataEntryMsb:
     case kDataEntryLsb:

@@ -19,14 +19,16 @@ namespace {
 
 enum class Kind { Synth, Filter, Output, Unknown };
 
+// Type, subtype and manufacturer name a unit; the flags do not.
+bool names(const ComponentDescription& d, const ComponentDescription& unit) {
+  return d.componentType == unit.componentType && d.componentSubType == unit.componentSubType &&
+         d.componentManufacturer == unit.componentManufacturer;
+}
+
 Kind kindOf(const ComponentDescription& d) {
-  if (d.componentType != kAudioUnitComponentType) return Kind::Unknown;
-  if (d.componentSubType == kAudioUnitSubType_MusicDevice && d.componentManufacturer == kAudioUnitID_DLSSynth)
-    return Kind::Synth;
-  if (d.componentSubType == kAudioUnitSubType_Effect && d.componentManufacturer == kAudioUnitID_LowPassFilter)
-    return Kind::Filter;
-  if (d.componentSubType == kAudioUnitSubType_Output && d.componentManufacturer == kAudioUnitID_DefaultOutput)
-    return Kind::Output;
+  if (names(d, kDLSSynthDescription)) return Kind::Synth;
+  if (names(d, kLowPassFilterDescription)) return Kind::Filter;
+  if (names(d, kDefaultOutputDescription)) return Kind::Output;
   return Kind::Unknown;
 }
 

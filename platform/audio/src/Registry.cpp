@@ -1,8 +1,6 @@
 #include "Registry.h"
 
 #include "AudioLog.h"
-#include "Graph.h"
-#include "Unit.h"
 
 namespace chimewick::audio {
 
@@ -13,7 +11,9 @@ Registry& Registry::instance() {
 
 Registry::~Registry() {
   // Graphs still open at exit are stopped here; their units unregister
-  // themselves, so the lock is not held while they go.
+  // themselves, so the lock is not held while they go. The handles were made
+  // where the graphs and units are defined, so their deleters need neither
+  // definition here.
   std::unordered_map<uint32_t, std::shared_ptr<Graph>> remaining;
   {
     std::lock_guard<std::mutex> lock(mutex_);

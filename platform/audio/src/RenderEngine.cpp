@@ -39,6 +39,7 @@ void RenderEngine::render(int frames, float* left, float* right) noexcept {
     fluid_synth_process(plan->synth, frames, 2, effects, 2, dry);
     for (int i = 0; i < plan->filterCount; ++i) plan->filters[i]->process(left, right, frames);
   }
+  limiter_.process(left, right, frames);
   sequence_.fetch_add(1);
 
   const double seconds = std::chrono::duration<double>(Clock::now() - started).count();

@@ -10,6 +10,8 @@
 #include <memory>
 #include <vector>
 
+#include "PeakLimiter.h"
+
 namespace chimewick::audio {
 
 class LowPassFilter;
@@ -37,7 +39,7 @@ class RenderEngine {
   void publish(std::unique_ptr<RenderPlan> plan);
 
   // Renders frames (at most kMaxBlockFrames) into two planar buffers,
-  // overwriting them. Audio thread (one at a time); no lock, no allocation.
+  // overwriting them, through the peak limiter last. Audio thread (one at a time); no lock, no allocation.
   void render(int frames, float* left, float* right) noexcept;
 
   // The FluidSynth driver callback; data is the engine. Audio thread.
@@ -52,7 +54,10 @@ class RenderEngine {
 
   // The sample rate the CPU load is measured against. Control thread, while
   // no plan is published.
-  void setSampleRate(double rate) { sampleRate_.store(rate); }
+  void setSampleRate(double rate) {
+    sampleRate_.store(rate);
+    limiter_.configure(rate);
+  }
 
  private:
   std::atomic<const RenderPlan*> plan_{nullptr};
@@ -63,6 +68,7 @@ class RenderEngine {
   std::atomic<float> cpuLoad_{0.0f};
   std::atomic<int> lastBlockFrames_{0};
   std::atomic<double> sampleRate_{48000.0};
+  PeakLimiter limiter_;  // audio thread, but for its sample rate
 };
 
 }  // namespace chimewick::audio

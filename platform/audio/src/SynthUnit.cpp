@@ -1,42 +1,14 @@
 #include "SynthUnit.h"
 
-#include <sys/stat.h>
-
-#include <cerrno>
-#include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "AudioLog.h"
-#include "SerialSampleLoading.h"
+#include "SoundFontPreload.h"
 
 namespace chimewick::audio {
 
 namespace {
-
-constexpr const char* kDefaultSoundFont = "/usr/share/sounds/sf2/TimGM6mb.sf2";
-
-std::string soundFontPath() {
-  const char* setting = std::getenv("CHIMEWICK_SOUNDFONT");
-  return setting != nullptr && setting[0] != '\0' ? setting : kDefaultSoundFont;
-}
-
-// Says why a path cannot be a SoundFont before FluidSynth tries it.
-bool checkSoundFontFile(const std::string& path) {
-  struct stat info {};
-  if (::stat(path.c_str(), &info) != 0) {
-    logLine("cannot load the SoundFont %s: %s", path.c_str(), std::strerror(errno));
-    return false;
-  }
-  if (!S_ISREG(info.st_mode)) {
-    logLine("cannot load the SoundFont %s: not a regular file", path.c_str());
-    return false;
-  }
-  if (info.st_size == 0) {
-    logLine("cannot load the SoundFont %s: the file is empty", path.c_str());
-    return false;
-  }
-  return true;
-}
 
 OSStatus readUInt32Size(void* outData, uint32_t* ioDataSize) {
   if (outData == nullptr || ioDataSize == nullptr || *ioDataSize < sizeof(uint32_t)) {
@@ -44,6 +16,20 @@ OSStatus readUInt32Size(void* outData, uint32_t* ioDataSize) {
     return kAudioErr_InvalidPropertySize;
   }
   return 0;
+}
+
+// The data bytes a channel message cannot be played without. A note-off
+// needs only its key: its release velocity is not played, and a note-off
+// lost would leave the note sounding.
+uint32_t dataBytesNeeded(uint32_t status) {
+  switch (status & 0xF0) {
+    case 0x80:
+    case 0xC0:
+    case 0xD0:
+      return 1;
+    default:
+      return 2;
+  }
 }
 
 OSStatus putUInt32(uint32_t value, void* outData, uint32_t* ioDataSize) {
@@ -57,45 +43,27 @@ OSStatus putUInt32(uint32_t value, void* outData, uint32_t* ioDataSize) {
 
 std::shared_ptr<SynthUnit> SynthUnit::create(const ComponentDescription& description, double sampleRate) {
   auto unit = std::make_shared<SynthUnit>(description);
-  unit->settings_.reset(new_fluid_settings());
-  if (!unit->settings_) {
-    logLine("FluidSynth cannot make its settings");
-    return nullptr;
+  if (std::unique_ptr<PreloadedSynth> preloaded =
+          SoundFontPreload::take(configuredSoundFontPath(), sampleRate)) {
+    unit->settings_ = std::move(preloaded->fluid.settings);
+    unit->synth_ = std::move(preloaded->fluid.synth);
+    unit->preloadedSoundFont_ = std::move(preloaded->soundFont);
+    return unit;
   }
-  fluid_settings_t* settings = unit->settings_.get();
-  fluid_settings_setnum(settings, "synth.sample-rate", sampleRate);
-  // MSB 120 and above make a drum channel, LSB picks the melodic bank.
-  fluid_settings_setstr(settings, "synth.midi-bank-select", "xg");
-  fluid_settings_setint(settings, "synth.threadsafe-api", 1);
-  unit->synth_.reset(new_fluid_synth(settings));
-  if (!unit->synth_) {
-    logLine("FluidSynth cannot make a synthesizer");
-    return nullptr;
-  }
+  std::optional<FluidSynthPair> fluid = makeFluidSynth(sampleRate);
+  if (!fluid) return nullptr;
+  unit->settings_ = std::move(fluid->settings);
+  unit->synth_ = std::move(fluid->synth);
   return unit;
 }
 
 OSStatus SynthUnit::initialize(double) {
   if (initialized_.load()) return 0;
-  const std::string path = soundFontPath();
-  if (!checkSoundFontFile(path)) return kAudioErr_SoundFont;
-  int id = FLUID_FAILED;
-  {
-    SerialSampleLoading serial;
-    id = fluid_synth_sfload(synth_.get(), path.c_str(), 1);
-  }
-  if (id == FLUID_FAILED) {
-    logLine("cannot load the SoundFont %s: FluidSynth cannot read it", path.c_str());
-    return kAudioErr_SoundFont;
-  }
-  std::vector<Instrument> instruments = readInstruments(fluid_synth_get_sfont_by_id(synth_.get(), id));
-  if (instruments.empty()) {
-    fluid_synth_sfunload(synth_.get(), id, 1);
-    logLine("cannot load the SoundFont %s: it holds no instrument", path.c_str());
-    return kAudioErr_SoundFont;
-  }
-  soundFontId_ = id;
-  instruments_ = std::move(instruments);
+  std::optional<LoadedSoundFont> soundFont = std::exchange(preloadedSoundFont_, std::nullopt);
+  if (!soundFont) soundFont = loadSoundFont(synth_.get(), configuredSoundFontPath());
+  if (!soundFont) return kAudioErr_SoundFont;
+  soundFontId_ = soundFont->id;
+  instruments_ = std::move(soundFont->instruments);
   initialized_.store(true);
   return 0;
 }
@@ -189,7 +157,7 @@ OSStatus SynthUnit::setProperty(uint32_t propertyID, uint32_t scope, uint32_t el
   return 0;
 }
 
-OSStatus SynthUnit::midiEvent(uint32_t status, uint32_t data1, uint32_t data2) {
+OSStatus SynthUnit::midiEvent(uint32_t status, uint32_t data1, uint32_t data2, uint32_t byteCount) {
   if (!initialized_.load()) {
     logLine("MIDI event 0x%02x: the synthesizer is not initialised", status);
     return kAudioErr_NotInitialized;
@@ -197,6 +165,8 @@ OSStatus SynthUnit::midiEvent(uint32_t status, uint32_t data1, uint32_t data2) {
   // System messages (and anything that is no status byte) are ignored: a
   // stray reset or a piece of a system-exclusive message changes nothing.
   if (status < 0x80 || status > 0xEF) return 0;
+  // A message cut short has fillers for data bytes: nothing to play.
+  if (byteCount < 1 + dataBytesNeeded(status)) return 0;
   fluid_synth_t* synth = synth_.get();
   const int channel = static_cast<int>(status & 0x0F);
   // Out-of-range data bytes pass unchanged; FluidSynth refuses them without
@@ -243,8 +213,32 @@ OSStatus SynthUnit::controlChange(int channel, uint32_t controller, uint32_t val
     fluid_synth_set_gen(synth, channel, GEN_FINETUNE, static_cast<float>(*cents));
     return 0;
   }
-  fluid_synth_cc(synth, channel, static_cast<int>(controller), static_cast<int>(value));
+  if (controller == kResetAllControllers) {
+    resetControllersKeepingParameters(channel);
+  } else if (controller >= kFirstModeMessage) {
+    // Omni and mono/poly switches would leave the other channels deaf (and
+    // their notes sounding) or make this one monophonic; as on a General
+    // MIDI synthesizer they only end the channel's notes.
+    fluid_synth_all_notes_off(synth, channel);
+  } else {
+    fluid_synth_cc(synth, channel, static_cast<int>(controller), static_cast<int>(value));
+  }
   return 0;
+}
+
+void SynthUnit::resetControllersKeepingParameters(int channel) {
+  fluid_synth_t* synth = synth_.get();
+  // FluidSynth clears every parameter value of the channel with its
+  // controllers (coarse and fine tuning, and the generators that
+  // non-registered parameters set), where the recommended practice keeps
+  // them. Sounding notes keep their pitch meanwhile: FluidSynth hands a
+  // cleared value only to the notes that start after it.
+  std::array<float, GEN_LAST> values{};
+  for (int generator = 0; generator < GEN_LAST; ++generator)
+    values[generator] = fluid_synth_get_gen(synth, channel, generator);
+  fluid_synth_cc(synth, channel, static_cast<int>(kResetAllControllers), 0);
+  for (int generator = 0; generator < GEN_LAST; ++generator)
+    if (values[generator] != 0.0f) fluid_synth_set_gen(synth, channel, generator, values[generator]);
 }
 
 std::pair<int, int> SynthUnit::channelPreset(int channel) const {

@@ -35,6 +35,9 @@ TEST(ChannelTuning, OnlyFineTuningDataEntryIsReadOurWay) {
       {"an NRPN deselects", {{101, 0}, {100, 1}, {99, 0}, {98, 1}, {6, 32}}, std::nullopt},
       {"an RPN after an NRPN selects again", {{99, 0}, {98, 1}, {101, 0}, {100, 1}, {6, 32}}, 50.0},
       {"reset all controllers deselects", {{101, 0}, {100, 1}, {121, 0}, {6, 32}}, std::nullopt},
+      {"reset all controllers keeps the value an LSB refines",
+       {{101, 0}, {100, 1}, {6, 32}, {121, 0}, {101, 0}, {100, 1}, {38, 64}},
+       50.0 + 100.0 * 64 / 8192},
       {"other controllers leave the selection", {{101, 0}, {100, 1}, {7, 100}, {64, 127}, {6, 32}}, 50.0},
       {"selection changes are passed on", {{101, 0}}, std::nullopt},
   };

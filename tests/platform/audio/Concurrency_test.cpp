@@ -59,13 +59,7 @@ TEST(Concurrency, MidiFromTwoThreadsWhileTheRunningGraphIsTornDown) {
     std::thread window(sendUntilRefused, player.synth, 100 + round, std::ref(accepted));
     while (accepted.load() < 200) std::this_thread::yield();
     // The plug-in's order, with the output still rendering through the synthesizer.
-    EXPECT_EQ(AUGraphRemoveNode(player.graph, player.synthNode), 0);
-    EXPECT_EQ(AUGraphRemoveNode(player.graph, player.filterNode), 0);
-    EXPECT_EQ(AUGraphRemoveNode(player.graph, player.outputNode), 0);
-    EXPECT_EQ(AUGraphStop(player.graph), 0);
-    EXPECT_EQ(AUGraphUninitialize(player.graph), 0);
-    EXPECT_EQ(DisposeAUGraph(player.graph), 0);
-    player.graph = 0;
+    player.tearDownAsThePlugInDoes();
     midiInput.join();
     window.join();
     ::testing::internal::GetCapturedStderr();
@@ -115,13 +109,7 @@ TEST(Concurrency, NodeLookupsFromAnotherThreadWhileTheGraphIsTornDown) {
       }
     });
     while (found.load() < 20 + round) std::this_thread::yield();
-    // The plug-in's teardown order.
-    for (AUNode node : {player.synthNode, player.filterNode, player.outputNode})
-      EXPECT_EQ(AUGraphRemoveNode(graph, node), 0);
-    EXPECT_EQ(AUGraphStop(graph), 0);
-    EXPECT_EQ(AUGraphUninitialize(graph), 0);
-    EXPECT_EQ(DisposeAUGraph(graph), 0);
-    player.graph = 0;
+    player.tearDownAsThePlugInDoes();
     midiInput.join();
     ::testing::internal::GetCapturedStderr();
   }

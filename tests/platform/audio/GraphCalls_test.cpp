@@ -347,13 +347,7 @@ TEST(GraphCalls, ThePlugInsTeardownOrderSucceedsOnARunningGraph) {
     PlayerGraph player;
     ASSERT_EQ(player.status, 0);
     player.send(0x90, 60, 100);
-    EXPECT_EQ(AUGraphRemoveNode(player.graph, player.synthNode), 0);
-    EXPECT_EQ(AUGraphRemoveNode(player.graph, player.filterNode), 0);
-    EXPECT_EQ(AUGraphRemoveNode(player.graph, player.outputNode), 0);
-    EXPECT_EQ(AUGraphStop(player.graph), 0);
-    EXPECT_EQ(AUGraphUninitialize(player.graph), 0);
-    EXPECT_EQ(DisposeAUGraph(player.graph), 0);
-    player.graph = 0;
+    player.tearDownAsThePlugInDoes();
     AudioSetOfflineRenderingForTesting(false);
   }
 }

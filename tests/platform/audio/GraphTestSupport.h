@@ -8,16 +8,13 @@
 #include <string>
 #include <vector>
 
-#include "AudioToolbox.h"
+#include "AudioToolboxTesting.h"
 
 namespace chimewick::audio::testing {
 
-inline constexpr ComponentDescription kSynthDescription{
-    kAudioUnitComponentType, kAudioUnitSubType_MusicDevice, kAudioUnitID_DLSSynth, 0, 0};
-inline constexpr ComponentDescription kFilterDescription{kAudioUnitComponentType, kAudioUnitSubType_Effect,
-                                                         kAudioUnitID_LowPassFilter, 0, 0};
-inline constexpr ComponentDescription kOutputDescription{kAudioUnitComponentType, kAudioUnitSubType_Output,
-                                                         kAudioUnitID_DefaultOutput, 0, 0};
+inline constexpr const ComponentDescription& kSynthDescription = kDLSSynthDescription;
+inline constexpr const ComponentDescription& kFilterDescription = kLowPassFilterDescription;
+inline constexpr const ComponentDescription& kOutputDescription = kDefaultOutputDescription;
 
 // A graph built and started as the plug-in does: synthesizer bus 1 into the
 // filter, the filter into the output, reverb off. Disposed on destruction.
@@ -30,13 +27,13 @@ struct PlayerGraph {
   // Builds up to (and including) AUGraphStart unless start is false.
   explicit PlayerGraph(bool start = true) { status = build(start); }
   ~PlayerGraph() {
-    if (graph == 0) return;
-    // The plug-in's teardown order: nodes first, then stop.
-    for (AUNode node : {synthNode, filterNode, outputNode})
-      if (node != 0) AUGraphRemoveNode(graph, node);
-    AUGraphStop(graph);
-    AUGraphUninitialize(graph);
-    DisposeAUGraph(graph);
+    tearDown([](OSStatus) {});
+  }
+
+  // Takes the graph down in the plug-in's order (its nodes first, then stop,
+  // uninitialise, dispose), expecting every call to succeed.
+  void tearDownAsThePlugInDoes() {
+    tearDown([](OSStatus s) { EXPECT_EQ(s, 0); });
   }
   PlayerGraph(const PlayerGraph&) = delete;
   PlayerGraph& operator=(const PlayerGraph&) = delete;
@@ -68,6 +65,17 @@ struct PlayerGraph {
     send(0xB0 | channel, 32, (instrumentId >> 8) & 0x7F);
     send(0xC0 | channel, instrumentId & 0x7F);
   }
+  template <typename Check>
+  void tearDown(Check check) {
+    if (graph == 0) return;
+    for (AUNode node : {synthNode, filterNode, outputNode})
+      if (node != 0) check(AUGraphRemoveNode(graph, node));
+    check(AUGraphStop(graph));
+    check(AUGraphUninitialize(graph));
+    check(DisposeAUGraph(graph));
+    graph = 0;
+  }
+
   // The left side of frames rendered offline.
   std::vector<float> renderLeft(uint32_t frames) {
     std::vector<float> interleaved(2 * size_t(frames));

@@ -2,6 +2,7 @@
 // selects exactly its preset.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <string>
@@ -90,8 +91,13 @@ TEST(InstrumentNames, ANameOfTheFullBufferIsCutToLeaveItsNul) {
     const uint32_t used = copyInstrumentName(name, buffer.data(), c.bufferSize);
     EXPECT_EQ(used, std::min<uint32_t>(c.bufferSize, 256)) << c.length << " into " << c.bufferSize;
     EXPECT_EQ(std::strlen(buffer.data()), c.expectedLength) << c.length << " into " << c.bufferSize;
-    // Nothing past the buffer (or past 256 bytes) is touched.
-    EXPECT_EQ(buffer[used], c.bufferSize > 256 ? '#' : '#') << c.length << " into " << c.bufferSize;
+    // The rest of the bytes used are zero; nothing past them (the buffer's
+    // end, or 256 bytes) is touched.
+    EXPECT_TRUE(
+        std::all_of(buffer.begin() + c.expectedLength, buffer.begin() + used, [](char b) { return b == 0; }))
+        << c.length << " into " << c.bufferSize;
+    EXPECT_TRUE(std::all_of(buffer.begin() + used, buffer.end(), [](char b) { return b == '#'; }))
+        << c.length << " into " << c.bufferSize;
   }
 }
 

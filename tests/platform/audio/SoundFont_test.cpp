@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -12,7 +13,9 @@
 #include <string>
 #include <vector>
 
+#include "AudioMeasure.h"
 #include "GraphTestSupport.h"
+#include "ProcessThreads.h"
 
 namespace chimewick::audio::testing {
 namespace {
@@ -48,10 +51,6 @@ struct Case {
   const char* reason;  // what stderr must say
 };
 
-size_t threadCount() {
-  return size_t(std::distance(fs::directory_iterator("/proc/self/task"), fs::directory_iterator{}));
-}
-
 // FluidSynth may read samples with an OpenMP team, whose threads would spin
 // beside the render and MIDI threads long after the load.
 TEST_F(SoundFonts, LoadingTheSoundFontStartsNoThreadsAndLeavesTheOpenMpLimitAsItWas) {
@@ -60,11 +59,11 @@ TEST_F(SoundFonts, LoadingTheSoundFontStartsNoThreadsAndLeavesTheOpenMpLimitAsIt
   const auto maxThreads =
       openMp != nullptr ? reinterpret_cast<MaxThreads>(::dlsym(openMp, "omp_get_max_threads")) : nullptr;
   const int limitBefore = maxThreads != nullptr ? maxThreads() : 0;
-  const size_t threadsBefore = threadCount();
+  const size_t threadsBefore = chimewick_test::ThreadCount();
   {
     PlayerGraph player;  // started offline: no output thread either
     ASSERT_EQ(player.status, 0);
-    EXPECT_EQ(threadCount(), threadsBefore);
+    EXPECT_EQ(chimewick_test::ThreadCount(), threadsBefore);
   }
   if (maxThreads != nullptr) {
     EXPECT_EQ(maxThreads(), limitBefore);
@@ -129,6 +128,38 @@ TEST_F(SoundFonts, RandomDamageToARealSoundFontNeverCrashes) {
       player.renderLeft(4800);
     }
   }
+}
+
+// The load started ahead of time (as the plug-in does when the program loads
+// it) is the one the first graph plays: the file may be gone by then. It is
+// made once: the next graph loads the file itself, and says why it cannot.
+TEST_F(SoundFonts, ThePreloadedSoundFontIsTheOneTheFirstGraphPlays) {
+  const std::string path = write("preloaded.sf2", realSoundFont());
+  ScopedEnvironment soundFont("CHIMEWICK_SOUNDFONT", path);
+  AudioPreloadSoundFont();
+  ASSERT_TRUE(chimewick_test::WaitUntilNoThreadNamed("SoundFont load", std::chrono::seconds(60)));
+  fs::remove(path);
+  const size_t threads = chimewick_test::ThreadCount();
+  AudioPreloadSoundFont();  // a second request starts nothing
+  EXPECT_EQ(chimewick_test::ThreadCount(), threads);
+  {
+    PlayerGraph player;
+    ASSERT_EQ(player.status, 0);
+    uint32_t count = 0, size = sizeof count;
+    EXPECT_EQ(AudioUnitGetProperty(player.synth, kMusicDeviceProperty_InstrumentCount, kAudioUnitScope_Global,
+                                   0, &count, &size),
+              0);
+    EXPECT_EQ(count, 136u);
+    player.send(0x90, 60, 100);
+    EXPECT_GT(audio_measure::Rms(player.renderLeft(9600)), 0.005);
+  }
+  ::testing::internal::CaptureStderr();
+  {
+    PlayerGraph player;
+    EXPECT_EQ(player.status, kAudioErr_SoundFont);
+  }
+  const std::string said = ::testing::internal::GetCapturedStderr();
+  EXPECT_NE(said.find("No such file"), std::string::npos) << said;
 }
 
 }  // namespace

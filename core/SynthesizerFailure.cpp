@@ -35,7 +35,7 @@ rb::String SynthesizerFailureMessage(int32_t lasterror) {
   switch (lasterror) {
     case kSynthesizerStatusSoundFont:
       return rb::String(start + ": the SoundFont " +
-                        AudioSetting("CHIMEWICK_SOUNDFONT", "/usr/share/sounds/sf2/TimGM6mb.sf2") +
+                        AudioSetting("CHIMEWICK_SOUNDFONT", CHIMEWICK_DEFAULT_SOUNDFONT) +
                         " is missing or unreadable.");
     case kSynthesizerStatusNoOutput:
       return rb::String(start + ": " + OutputNotOpened() + ".");

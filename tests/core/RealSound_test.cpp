@@ -28,8 +28,7 @@ class RealSoundTest : public CoreTest {
     const std::string path = CHIMEWICK_REAL_AUDIO_PLUGIN;
     if (path.empty() || !std::filesystem::exists(path))
       GTEST_SKIP() << "skipped: the playback plug-in with the real audio layer is not built";
-    if (!std::filesystem::exists("/usr/share/sounds/sf2/TimGM6mb.sf2") &&
-        getenv("CHIMEWICK_SOUNDFONT") == nullptr)
+    if (!std::filesystem::exists(CHIMEWICK_DEFAULT_SOUNDFONT) && getenv("CHIMEWICK_SOUNDFONT") == nullptr)
       GTEST_SKIP() << "skipped: no SoundFont installed";
     rb::ResetPluginRegistryForTesting();
     swapped_ = true;

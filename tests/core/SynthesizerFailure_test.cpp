@@ -52,7 +52,7 @@ TEST(SynthesizerFailure, TheDefaultsAndOtherStatusesReadAsWell) {
   settings.Unset("CHIMEWICK_AUDIO_OUTPUT");
   const std::string start = "Chimewick could not start its synthesizer";
   EXPECT_EQ(SynthesizerFailureMessage(kSynthesizerStatusSoundFont).Bytes(),
-            start + ": the SoundFont /usr/share/sounds/sf2/TimGM6mb.sf2 is missing or unreadable.");
+            start + ": the SoundFont " CHIMEWICK_DEFAULT_SOUNDFONT " is missing or unreadable.");
   EXPECT_EQ(SynthesizerFailureMessage(kSynthesizerStatusNoOutput).Bytes(),
             start + ": no audio output could be opened (tried PulseAudio, ALSA and JACK).");
   settings.Set("CHIMEWICK_AUDIO_OUTPUT", "alsa");

@@ -258,7 +258,7 @@ TEST(PluginBundleLoad, LoadingTheBundleLoadsTheSoundFontBeforeInit) {
   const fs::path folder = fs::temp_directory_path() / ("chimewick-preload-" + std::to_string(::getpid()));
   fs::create_directories(folder);
   const fs::path soundFont = folder / "preloaded.sf2";
-  fs::copy_file("/usr/share/sounds/sf2/TimGM6mb.sf2", soundFont);
+  fs::copy_file(CHIMEWICK_DEFAULT_SOUNDFONT, soundFont);
   {
     ScopedEnv configured("CHIMEWICK_SOUNDFONT", soundFont.c_str());
     FreshLoad load({}, path, true);

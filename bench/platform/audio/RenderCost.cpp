@@ -31,7 +31,7 @@ constexpr int kBlocksPerRun = 50;
 constexpr int kRuns = 200;
 constexpr int kVoices = 32;
 constexpr double kRate = 48000.0;
-constexpr const char* kDefaultSoundFont = "/usr/share/sounds/sf2/TimGM6mb.sf2";
+constexpr const char* kDefaultSoundFont = CHIMEWICK_DEFAULT_SOUNDFONT;
 
 struct Graph {
   AUGraph graph = 0;

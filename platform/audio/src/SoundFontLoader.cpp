@@ -13,7 +13,7 @@ namespace chimewick::audio {
 
 namespace {
 
-constexpr const char* kDefaultSoundFont = "/usr/share/sounds/sf2/TimGM6mb.sf2";
+constexpr const char* kDefaultSoundFont = CHIMEWICK_DEFAULT_SOUNDFONT;
 
 // Says why a path cannot be a SoundFont before FluidSynth tries it.
 bool checkSoundFontFile(const std::string& path) {

@@ -22,7 +22,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr const char* kDefaultSoundFont = "/usr/share/sounds/sf2/TimGM6mb.sf2";
+constexpr const char* kDefaultSoundFont = CHIMEWICK_DEFAULT_SOUNDFONT;
 
 class SoundFonts : public OfflineRendering {
  protected:

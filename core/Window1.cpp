@@ -196,10 +196,9 @@ void Window1::_CreateControls0() {
 
 rb::Ref<Window1> Window1Accessor() {
   // Once the application quits, the window it is closing stays the one main
-  // window: a new one would open MIDI and a synthesizer on the way out.
-  if (rb::IsQuitting()) {
-    if (Window1* closing = OpenWindow1()) return rb::Ref<Window1>(closing);
-  }
+  // window, and when that is gone there is none: a new one would open MIDI
+  // and a synthesizer on the way out.
+  if (rb::IsQuitting()) return rb::Ref<Window1>(OpenWindow1());
   return rb::ImplicitInstance<Window1>("Window1.Window1");
 }
 

@@ -77,8 +77,8 @@ struct FreeDeleter {
   void operator()(char* p) const noexcept { std::free(p); }
 };
 
-// Only a regular file is ever replaced; anything else stays as it is and
-// the reason goes to standard error.
+// Only a regular file that may be written is ever replaced; anything else
+// stays as it is and the reason goes to standard error.
 std::optional<SaveTarget> FindSaveTarget(const std::string& path) {
   SaveTarget target{path, false, {}};
   if (::lstat(path.c_str(), &target.info) != 0) {
@@ -105,6 +105,12 @@ std::optional<SaveTarget> FindSaveTarget(const std::string& path) {
     else
       frameworkLog.line("not writing %s: it is %s, not a regular file; it is left as it is", path.c_str(),
                         KindOf(target.info.st_mode));
+    return std::nullopt;
+  }
+  // A file made read-only keeps its text, although the folder would take a
+  // new file in its place.
+  if (::faccessat(AT_FDCWD, target.path.c_str(), W_OK, AT_EACCESS) != 0 && errno == EACCES) {
+    frameworkLog.line("not writing %s: it is read-only; it is left as it is", target.path.c_str());
     return std::nullopt;
   }
   target.exists = true;

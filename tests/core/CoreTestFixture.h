@@ -158,10 +158,26 @@ class CoreTest : public ::testing::Test {
   void TearDown() override {
     for (rb::Ref<Window1>& w : windows_) CloseQuietly(w);
     windows_.clear();
+    // The windows, and with them the players of another plug-in, went first.
+    if (std::exchange(pluginSwapped_, false)) {
+      rb::ResetPluginRegistryForTesting();
+      rb::LoadPlugin(CHIMEWICK_RECORDING_PLUGIN);
+      _InitPluginEntrypoints();
+    }
     rb::SetMsgBoxHook({});
     rb::SetShowURLHook({});
     rb::Keyboard::ResetForTesting();
     config_.reset();
+  }
+
+  // Puts the playback plug-in at path in place of the recording double for
+  // this test; the double comes back after it. False when it does not load.
+  bool UsePlaybackPlugin(const std::string& path) {
+    rb::ResetPluginRegistryForTesting();
+    pluginSwapped_ = true;
+    if (!rb::LoadPlugin(path)) return false;
+    _InitPluginEntrypoints();
+    return true;
   }
 
   // Where the preferences file of this test lives.
@@ -227,6 +243,9 @@ class CoreTest : public ::testing::Test {
   std::optional<chimewick_test::PrivateConfigFolder> config_;
   std::string configFolder_;  // the preferences folder of this test
   std::vector<rb::Ref<Window1>> windows_;
+
+ private:
+  bool pluginSwapped_ = false;
 };
 
 // For tests with MIDI input: traces off, and the virtual MIDI service empty

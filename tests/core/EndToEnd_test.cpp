@@ -123,21 +123,13 @@ class EndToEndTest : public coretest::MidiCoreTest {
       GTEST_SKIP() << "skipped: the playback plug-in (PlaybackPlugin.so) is not built";
     wavPath_ = configFolder_ + "/heard.wav";
     setenv("CHIMEWICK_AUDIO_OUTPUT", ("wav:" + wavPath_).c_str(), 1);
-    rb::ResetPluginRegistryForTesting();
-    swapped_ = true;
-    if (!rb::LoadPlugin(plugin)) GTEST_SKIP() << "skipped: the playback plug-in does not load";
-    _InitPluginEntrypoints();
+    if (!UsePlaybackPlugin(plugin)) GTEST_SKIP() << "skipped: the playback plug-in does not load";
   }
 
   void TearDown() override {
     // The windows, and with them the players of the real plug-in, go first.
     for (rb::Ref<Window1>& w : windows_) CloseQuietly(w);
     windows_.clear();
-    if (swapped_) {
-      rb::ResetPluginRegistryForTesting();
-      rb::LoadPlugin(CHIMEWICK_RECORDING_PLUGIN);
-      _InitPluginEntrypoints();
-    }
     setenv("CHIMEWICK_AUDIO_OUTPUT", "null", 1);
     MidiCoreTest::TearDown();
   }
@@ -172,7 +164,6 @@ class EndToEndTest : public coretest::MidiCoreTest {
   }
 
   std::string wavPath_;
-  bool swapped_ = false;
 };
 
 TEST_F(EndToEndTest, ANoteFromAVirtualKeyboardIsHeardInTheWav) {

@@ -122,7 +122,8 @@ TEST_F(MidiInputTest, UnpluggingTheOnlyKeyboardShowsNoKeyboardAndKeepsItsEntry) 
 TEST_F(MidiInputTest, AClientThatCannotStartShowsBothMessagesAndTheWindowWorksWithoutMidi) {
   const bool hasSequencer = access("/dev/snd/seq", F_OK) == 0;
   // A JACK server name nobody uses: no JACK server answers.
-  setenv("JACK_DEFAULT_SERVER", ("chimewick-none-" + std::to_string(getpid())).c_str(), 1);
+  const chimewick_test::ScopedEnvironment noJack("JACK_DEFAULT_SERVER",
+                                                 "chimewick-none-" + std::to_string(getpid()));
   struct Case {
     const char* setting;
     bool needsNoSequencer;
@@ -154,7 +155,6 @@ TEST_F(MidiInputTest, AClientThatCannotStartShowsBothMessagesAndTheWindowWorksWi
     w->InstrumentsList()->SetListIndex(2);
     EXPECT_FALSE(coretest::TheRecording().CallsOf("InstrumentIDOnChannel.Set").empty());
   }
-  unsetenv("JACK_DEFAULT_SERVER");
   if (hasSequencer) GTEST_SKIP() << "skipped in part: this machine has an ALSA sequencer";
 }
 

@@ -30,10 +30,7 @@ class RealSoundTest : public CoreTest {
       GTEST_SKIP() << "skipped: the playback plug-in with the real audio layer is not built";
     if (!std::filesystem::exists(CHIMEWICK_DEFAULT_SOUNDFONT) && getenv("CHIMEWICK_SOUNDFONT") == nullptr)
       GTEST_SKIP() << "skipped: no SoundFont installed";
-    rb::ResetPluginRegistryForTesting();
-    swapped_ = true;
-    ASSERT_TRUE(rb::LoadPlugin(path));
-    _InitPluginEntrypoints();
+    ASSERT_TRUE(UsePlaybackPlugin(path));
     void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
     ASSERT_NE(library, nullptr);
     setOffline_ = reinterpret_cast<SetOfflineFn>(dlsym(library, "AudioSetOfflineRenderingForTesting"));
@@ -60,12 +57,7 @@ class RealSoundTest : public CoreTest {
   void TearDown() override {
     w_.reset();
     CoreTest::TearDown();
-    if (swapped_) {
-      setOffline_ ? setOffline_(false) : void();
-      rb::ResetPluginRegistryForTesting();
-      rb::LoadPlugin(CHIMEWICK_RECORDING_PLUGIN);
-      _InitPluginEntrypoints();
-    }
+    if (setOffline_) setOffline_(false);
   }
 
   void Select(const std::string& name) {
@@ -100,7 +92,6 @@ class RealSoundTest : public CoreTest {
   }
 
   rb::Ref<Window1> w_;
-  bool swapped_ = false;
   SetOfflineFn setOffline_ = nullptr;
   RenderOfflineFn renderOffline_ = nullptr;
   SampleRateFn sampleRate_ = nullptr;

@@ -19,28 +19,18 @@ namespace {
 // The audio layer's settings and what its outputs read, put back afterwards.
 class AudioSettings {
  public:
-  AudioSettings() {
-    for (const char* name : kNames) {
-      const char* value = std::getenv(name);
-      saved_.emplace_back(name, value != nullptr ? std::optional<std::string>(value) : std::nullopt);
-    }
-  }
-  ~AudioSettings() {
-    for (const auto& [name, value] : saved_) {
-      if (value)
-        setenv(name.c_str(), value->c_str(), 1);
-      else
-        unsetenv(name.c_str());
-    }
-  }
   void Set(const char* name, const std::string& value) { setenv(name, value.c_str(), 1); }
   void Unset(const char* name) { unsetenv(name); }
 
  private:
-  static constexpr const char* kNames[] = {"CHIMEWICK_SOUNDFONT", "CHIMEWICK_AUDIO_OUTPUT",
-                                           "PULSE_SERVER",        "PULSE_RUNTIME_PATH",
-                                           "JACK_DEFAULT_SERVER", "JACK_NO_START_SERVER"};
-  std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+  const chimewick_test::ScopedEnvironment kept_[6] = {
+      chimewick_test::ScopedEnvironment("CHIMEWICK_SOUNDFONT"),
+      chimewick_test::ScopedEnvironment("CHIMEWICK_AUDIO_OUTPUT"),
+      chimewick_test::ScopedEnvironment("PULSE_SERVER"),
+      chimewick_test::ScopedEnvironment("PULSE_RUNTIME_PATH"),
+      chimewick_test::ScopedEnvironment("JACK_DEFAULT_SERVER"),
+      chimewick_test::ScopedEnvironment("JACK_NO_START_SERVER"),
+  };
 };
 
 // What the real plug-in below cannot be made to show here: the settings'
@@ -76,27 +66,13 @@ class RealSynthesizerFailureTest : public coretest::MidiCoreTest {
     const std::string plugin = CHIMEWICK_REAL_PLUGIN;
     if (plugin.empty() || !std::filesystem::exists(plugin))
       GTEST_SKIP() << "skipped: the playback plug-in (PlaybackPlugin.so) is not built";
-    rb::ResetPluginRegistryForTesting();
-    swapped_ = true;
-    if (!rb::LoadPlugin(plugin)) GTEST_SKIP() << "skipped: the playback plug-in does not load";
-    _InitPluginEntrypoints();
+    if (!UsePlaybackPlugin(plugin)) GTEST_SKIP() << "skipped: the playback plug-in does not load";
     // Outputs that must not open: no PulseAudio or JACK server answers, and
     // none is started.
     settings_.Set("PULSE_SERVER", "unix:" + configFolder_ + "/no-pulse-server");
     settings_.Set("PULSE_RUNTIME_PATH", configFolder_);
     settings_.Set("JACK_DEFAULT_SERVER", "chimewick-none-" + std::to_string(getpid()));
     settings_.Set("JACK_NO_START_SERVER", "1");
-  }
-
-  void TearDown() override {
-    for (rb::Ref<Window1>& w : windows_) CloseQuietly(w);
-    windows_.clear();
-    if (swapped_) {
-      rb::ResetPluginRegistryForTesting();
-      rb::LoadPlugin(CHIMEWICK_RECORDING_PLUGIN);
-      _InitPluginEntrypoints();
-    }
-    MidiCoreTest::TearDown();
   }
 
   std::string ReadFile(const std::string& path) const {
@@ -107,7 +83,6 @@ class RealSynthesizerFailureTest : public coretest::MidiCoreTest {
   }
 
   AudioSettings settings_;
-  bool swapped_ = false;
 };
 
 // The numbers the program tells apart are the ones the audio layer really

@@ -312,6 +312,27 @@ TEST_F(WindowLifeTest, ASigtermWhileAStartUpMessageShowsEndsStartUpWithOneWindow
   EXPECT_EQ(ReadFile(PreferencesFilePath()), original);
 }
 
+// Once the quit began, the accessor makes no main window even when the one
+// that closed is gone (finalisation released it): it gives nil.
+TEST_F(WindowLifeTest, AfterTheQuitTheAccessorMakesNoWindowAlsoOnceTheMainWindowIsGone) {
+  if (RuntimeAlreadyQuit())
+    GTEST_SKIP() << "the runtime already quit in this process; run this test on its own";
+  rb::Ref<Window1> w = Start(coretest::SampleInstruments());
+  rb::Quit(0);
+  ASSERT_TRUE(rb::IsQuitting());
+  ASSERT_FALSE(w->IsOpen());
+  Forget(w);
+  w.reset();
+  rb::ReleaseWindowLists();
+  ASSERT_EQ(OpenWindow1(), nullptr);
+  coretest::TheRecording().clear();
+
+  EXPECT_FALSE(Window1Accessor());
+  EXPECT_EQ(OpenWindow1(), nullptr) << "a new main window was made";
+  EXPECT_FALSE(rb::FindImplicitWindow("Window1.Window1"));
+  EXPECT_TRUE(coretest::TheRecording().Calls().empty()) << "a synthesizer was made on the way out";
+}
+
 TEST_F(WindowLifeTest, TheCloseBoxHidesTheWindowWhileMidiPlaysOn) {
   const int32_t source = VirtualMidi::AddSource("Hidden keyboard");
   rb::Ref<Window1> w = Start(coretest::SampleInstruments());

@@ -151,6 +151,33 @@ TEST_F(FilesTest, CreateTextFileIsNilWhereNoFileCanBeMade) {
   EXPECT_FALSE(fs::exists(root_ / "Chimewick.prefs"));
 }
 
+// A file its owner made read-only is not replaced, although the folder
+// would take the new file: nil, the old text stays, and standard error says
+// why. Directly and through a link. As nobody: permissions do not stop root.
+TEST_F(FilesTest, AReadOnlyFileIsNotReplaced) {
+  Put(root_ / "Chimewick.prefs", "<Transpose>-5</Transpose>\n");
+  fs::create_symlink("Chimewick.prefs", root_ / "Linked.prefs");
+  ASSERT_TRUE(chimewick_test::GiveToNobody(root_) && chimewick_test::GiveToNobody(root_ / "Chimewick.prefs"));
+  fs::permissions(root_ / "Chimewick.prefs", fs::perms::owner_read);
+  chimewick_test::AsNobody nobody;
+  ASSERT_TRUE(nobody.ok());
+  for (const char* name : {"Chimewick.prefs", "Linked.prefs"}) {
+    SCOPED_TRACE(name);
+    testing::internal::CaptureStderr();
+    auto out = Folder()->Child(name)->CreateTextFile();
+    if (out) {
+      out->WriteLine("new");
+      out->Close();
+    }
+    const std::string messages = testing::internal::GetCapturedStderr();
+    EXPECT_FALSE(out);
+    EXPECT_EQ(Contents(root_ / "Chimewick.prefs"), "<Transpose>-5</Transpose>\n");
+    EXPECT_NE(messages.find((root_ / "Chimewick.prefs").string()), std::string::npos) << messages;
+    EXPECT_NE(messages.find("read-only"), std::string::npos) << messages;
+  }
+  EXPECT_EQ(Listing(), (std::vector<std::string>{"Chimewick.prefs", "Linked.prefs"}));
+}
+
 TEST_F(FilesTest, OpenAsTextFileIsNilForWhatCannotBeRead) {
   fs::create_directory(root_ / "a-folder");
   EXPECT_FALSE(Folder()->Child("missing")->OpenAsTextFile());

@@ -441,9 +441,6 @@ class PluginFolderTest : public PluginHostTest {
  protected:
   void SetUp() override {
     PluginHostTest::SetUp();
-    char pattern[] = "/tmp/chimewick-plugins-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    root_ = pattern;
     std::filesystem::permissions(
         root_, std::filesystem::perms::owner_all | std::filesystem::perms::group_read |
                    std::filesystem::perms::group_exec | std::filesystem::perms::others_read |
@@ -451,8 +448,6 @@ class PluginFolderTest : public PluginHostTest {
   }
   void TearDown() override {
     rb::SetExecutableLinkForTesting("");
-    std::error_code ignored;
-    std::filesystem::remove_all(root_, ignored);
     PluginHostTest::TearDown();
   }
   // A new folder below the test's own, with the counter plug-in in it under
@@ -470,7 +465,8 @@ class PluginFolderTest : public PluginHostTest {
     return {started, testing::internal::GetCapturedStderr()};
   }
 
-  std::filesystem::path root_;
+  const chimewick_test::TemporaryFolder folder_{"plugins"};
+  const std::filesystem::path root_ = folder_.path();
 };
 
 // Opening a library runs its code: a folder or a file that others may

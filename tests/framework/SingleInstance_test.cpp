@@ -17,29 +17,13 @@
 #include <string>
 
 #include "GuiTestSupport.h"
+#include "ScopedEnvironment.h"
+#include "TemporaryFolder.h"
 #include "UnprivilegedUser.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-// Keeps an environment variable's value and puts it back.
-class SavedVariable {
- public:
-  explicit SavedVariable(const char* name) : name_(name) {
-    if (const char* value = std::getenv(name)) value_ = value;
-  }
-  ~SavedVariable() {
-    if (value_)
-      ::setenv(name_, value_->c_str(), 1);
-    else
-      ::unsetenv(name_);
-  }
-
- private:
-  const char* name_;
-  std::optional<std::string> value_;
-};
 
 // A listener on a socket path, run as nobody where the test runs as root:
 // it reports "listening", then "connection:" and the bytes of each
@@ -109,9 +93,6 @@ class SingleInstanceTest : public rbtest::GuiTest {
   void SetUp() override {
     GuiTest::SetUp();
     if (rb::IsQuitting()) GTEST_SKIP() << "an earlier test in this process quit the runtime";
-    char pattern[] = "/tmp/chimewick-instance-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    root_ = pattern;
     // Others may pass through to the shared temporary folder, as in /tmp.
     fs::permissions(root_, fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
     fs::create_directory(root_ / "tmp");
@@ -125,11 +106,10 @@ class SingleInstanceTest : public rbtest::GuiTest {
     auto app = rb::New<rb::Application>();
     app->SetHandler<void()>("Activate", [this] { ++activations_; });
     rb::RuntimeRegisterAppObject(app);
+    registered_ = true;
   }
   void TearDown() override {
-    if (!root_.empty()) rb::RuntimeRegisterAppObject(previousApp_);
-    std::error_code ignored;
-    fs::remove_all(root_, ignored);
+    if (registered_) rb::RuntimeRegisterAppObject(previousApp_);
     GuiTest::TearDown();
   }
 
@@ -151,11 +131,15 @@ class SingleInstanceTest : public rbtest::GuiTest {
     for (int i = 0; i < 80 && activations_ < count; ++i) rb::ProcessEvents(25);
   }
 
-  fs::path root_;
+  // Made under the temporary folder of the test's start, which the test
+  // then moves (put back afterwards, like the runtime folder).
+  const chimewick_test::ScopedEnvironment tmpdir_{"TMPDIR"};
+  const chimewick_test::ScopedEnvironment runtimeDir_{"XDG_RUNTIME_DIR"};
+  const chimewick_test::TemporaryFolder folder_{"instance"};
+  const fs::path root_ = folder_.path();
   rb::Ref<rb::Application> previousApp_;
+  bool registered_ = false;
   int activations_ = 0;
-  SavedVariable tmpdir_{"TMPDIR"};
-  SavedVariable runtimeDir_{"XDG_RUNTIME_DIR"};
 };
 
 // The socket lives where only the user can reach it: the runtime folder

@@ -314,10 +314,8 @@ TEST(WholeProgram, StartsHeadlessQuitsAndWritesItsPreferencesOnce) {
 // with code 0, makes no second window (with its MIDI client and synthesizer)
 // and leaves the preferences as they were (they would move a slider).
 TEST(WholeProgram, ASigtermWhileTheStartUpMessageShowsEndsItWithoutASecondWindow) {
-  const auto config =
-      std::filesystem::temp_directory_path() / ("chimewick-sigterm-" + std::to_string(::getpid()));
-  std::filesystem::remove_all(config);
-  std::filesystem::create_directories(config);
+  const chimewick_test::TemporaryFolder folder("sigterm");
+  const std::filesystem::path& config = folder.path();
   const auto prefs = config / "Chimewick.prefs";
   const std::string original =
       "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<chimewickprefs version=\"1.0\">\n"
@@ -374,7 +372,6 @@ TEST(WholeProgram, ASigtermWhileTheStartUpMessageShowsEndsItWithoutASecondWindow
   std::stringstream kept;
   kept << file.rdbuf();
   EXPECT_EQ(kept.str(), original) << "the preferences stay as they were";
-  std::filesystem::remove_all(config);
 }
 
 }  // namespace

@@ -23,9 +23,10 @@ class FolderItem : public Object {
   // Makes a new, empty text file in place of this one. Only a regular file
   // is ever replaced: where a link stands, the regular file it leads to is
   // replaced and the link stays; a folder, device, pipe or a link to any of
-  // them or to nothing is left as it is (the reason on standard error). The
-  // lines go to a temporary file beside the file, which Close renames over
-  // it, so a failed or unfinished write leaves the old file whole; where
+  // them or to nothing, and a read-only file, is left as it is (the reason
+  // on standard error). The lines go to a temporary file beside the file,
+  // which Close renames over it, so a failed or unfinished write leaves the
+  // old file whole; where
   // the folder refuses a temporary file but the file itself is writable,
   // Close writes the file in place (said on standard error). Temporary files
   // that a writer killed while saving left beside the file are removed. Nil

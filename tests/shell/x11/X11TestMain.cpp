@@ -4,11 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <filesystem>
 #include <memory>
 
 #include "Chimewick.h"
 #include "PrivateXServer.h"
+#include "TemporaryFolder.h"
 #include "WindowManagerTestSupport.h"
 #include "rb/Dialogs.h"
 #include "rb/Runtime.h"
@@ -22,11 +22,8 @@ std::string& XServerSkipReason() {
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
   if (::testing::GTEST_FLAG(list_tests)) return RUN_ALL_TESTS();  // only the names: no server
-  const auto folder =
-      std::filesystem::temp_directory_path() / ("chimewick-x11-test-" + std::to_string(::getpid()));
-  std::filesystem::create_directories(folder);
-  setenv("XDG_CONFIG_HOME", folder.c_str(), 1);
-  setenv("XDG_CACHE_HOME", folder.c_str(), 1);
+  const chimewick_test::PrivateConfigFolder folder("x11-test");
+  setenv("XDG_CACHE_HOME", folder.path().c_str(), 1);
   setenv("CHIMEWICK_AUDIO_OUTPUT", "null", 0);
   setenv("CHIMEWICK_MIDI", "virtual", 0);
   auto server = std::make_unique<chimewick_test::PrivateXServer>();
@@ -48,6 +45,5 @@ int main(int argc, char** argv) {
   rb::RuntimeRegisterAppObject(nullptr);
   rb::RuntimeExit();
   server.reset();
-  std::filesystem::remove_all(folder);
   return result;
 }

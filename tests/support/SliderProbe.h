@@ -1,0 +1,40 @@
+// A framework slider as the player meets it: where its thumb stands, and one
+// step of the mouse wheel over it. UI thread.
+#pragma once
+
+#include <QCoreApplication>
+#include <QSlider>
+#include <QStyle>
+#include <QStyleOptionSlider>
+#include <QWheelEvent>
+
+#include "rb/Controls.h"
+
+namespace chimewick_test {
+
+// Where the slider draws its thumb now, in window coordinates: the style's
+// answer for the option the slider itself paints and hit-tests with.
+inline QRect ThumbOf(const rb::Slider& slider) {
+  struct Options : QSlider {
+    using QSlider::initStyleOption;
+  };
+  const auto* bar = static_cast<const QSlider*>(slider.Widget());
+  QStyleOptionSlider option;
+  void (QSlider::*init)(QStyleOptionSlider*) const = &Options::initStyleOption;
+  (bar->*init)(&option);
+  return bar->style()
+      ->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderHandle, bar)
+      .translated(bar->pos());
+}
+
+// One step of the wheel turned away from the player, over the slider's
+// thumb.
+inline void WheelAwayOverTheThumb(const rb::Slider& slider) {
+  QWidget* bar = slider.Widget();
+  const QPointF at = ThumbOf(slider).center() - bar->pos();
+  QWheelEvent away(at, bar->mapToGlobal(at), QPoint(), QPoint(0, 120), Qt::NoButton, Qt::NoModifier,
+                   Qt::NoScrollPhase, false);
+  QCoreApplication::sendEvent(bar, &away);
+}
+
+}  // namespace chimewick_test

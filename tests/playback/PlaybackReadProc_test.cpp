@@ -52,7 +52,7 @@ const ReaderCase kReaderCases[] = {
 class Reader : public BundleTest {};
 
 TEST_P(Reader, CutsPacketListsIntoMessagesAtStatusBytes) {
-  PlaybackObject object(host());
+  PlaybackObject object;
   ASSERT_TRUE(object.init());
   for (const ReaderCase& c : kReaderCases) {
     SCOPED_TRACE(c.name);
@@ -63,7 +63,7 @@ TEST_P(Reader, CutsPacketListsIntoMessagesAtStatusBytes) {
 }
 
 TEST_P(Reader, LongSystemExclusiveNeverOverrunsAndOnlyItsFirstThreeBytesAreSent) {
-  PlaybackObject object(host());
+  PlaybackObject object;
   ASSERT_TRUE(object.init());
   Bytes sysex{0xF0};
   for (int i = 0; i < 1000; ++i) sysex.push_back(static_cast<uint8_t>(i & 0x7F));
@@ -92,7 +92,7 @@ TEST_P(Reader, LongSystemExclusiveNeverOverrunsAndOnlyItsFirstThreeBytesAreSent)
 }
 
 TEST_P(Reader, TracksBankSelectAndProgramChangePerChannel) {
-  PlaybackObject object(host());
+  PlaybackObject object;
   ASSERT_TRUE(object.init());
   EventRecorder recorder(seams());
   object.readPackets(PacketList({{0xB2, 0x00, 0x05}, {0xB2, 0x20, 0x01}, {0xC2, 0x07}}));
@@ -122,7 +122,7 @@ TEST_P(Reader, EachUpdateKeepsTheOtherTwoFieldsAndClearsBitsAboveTwentyTwo) {
       {"NotesLeaveItAlone", 0x050107, {0x94, 0x00, 0x64}, 0x050107},
       {"LoneControlStatusIsBankMsbZero", 0x050107, {0xB4}, 0x000107},
   };
-  PlaybackObject object(host());
+  PlaybackObject object;
   ASSERT_TRUE(object.init());
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -133,7 +133,7 @@ TEST_P(Reader, EachUpdateKeepsTheOtherTwoFieldsAndClearsBitsAboveTwentyTwo) {
 }
 
 TEST_P(Reader, WithoutAGraphNothingIsSentButTheTableIsStillTracked) {
-  PlaybackObject object(host());
+  PlaybackObject object;
   EventRecorder recorder(seams());
   object.readPackets(PacketList({{0xB9, 0x00, 0x01, 0xB9, 0x20, 0x02, 0xC9, 0x03, 0x99, 0x24, 0x64}}));
   EXPECT_TRUE(recorder.events().empty());
@@ -141,7 +141,7 @@ TEST_P(Reader, WithoutAGraphNothingIsSentButTheTableIsStillTracked) {
 }
 
 TEST_P(Reader, CallbackGivesTheFullAddressAndChangesNothing) {
-  PlaybackObject object(host());
+  PlaybackObject object;
   object.sendMidiEvent(0x90, 1, 1, 0);  // no graph: Lasterror -1
   const intptr_t address = object.callback();
   EXPECT_NE(address, 0);
@@ -161,7 +161,7 @@ class FakeReader : public Reader {};
 // The zeros in place of missing data bytes are fillers: the reader tells the
 // synthesizer how many of the three bytes each message really had.
 TEST_P(FakeReader, TellsTheSynthesizerHowManyOfTheThreeBytesWereReal) {
-  PlaybackObject object(host());
+  PlaybackObject object;
   ASSERT_TRUE(object.init());
   object.readPackets(PacketList({{0xE0},
                                  {0xC5, 0x07},
@@ -261,11 +261,10 @@ std::vector<Bytes> randomPacketList(XorShift& random) {
 }
 
 TEST(ReaderFuzz, HundredThousandRandomPacketListsMatchTheModelWithoutOverruns) {
-  SharedBundle* shared = GetSharedBundle(AudioKind::Fake);
-  shared->seams.fake->reset();
-  PlaybackObject object(*shared->host);
+  const AudioSeams& seams = UseBundle(AudioKind::Fake);
+  PlaybackObject object;
   ASSERT_TRUE(object.init());
-  EventRecorder recorder(shared->seams);
+  EventRecorder recorder(seams);
   ReaderModel model;
   XorShift random{20261208};
   constexpr int kLists = 100000;

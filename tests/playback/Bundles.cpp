@@ -1,7 +1,5 @@
 #include "Bundles.h"
 
-#include <dlfcn.h>
-
 #include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
@@ -22,23 +20,11 @@ std::string BundlePath(AudioKind kind) {
 
 std::string InstalledBundlePath() { return PLAYBACK_BUNDLE; }
 
-void* LoadedBundleSymbol(const std::string& path, const char* name) {
-  void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
-  if (library == nullptr) throw std::runtime_error(path + " is not loaded");
-  void* symbol = dlsym(library, name);
-  dlclose(library);  // the host keeps its own reference
-  return symbol;
-}
-
 AudioSeams LoadedBundleSeams(const std::string& path) {
   AudioSeams s;
-  s.setEventTap = reinterpret_cast<decltype(s.setEventTap)>(LoadedBundleSymbol(path, "AudioSetEventTap"));
-  s.setOffline = reinterpret_cast<decltype(s.setOffline)>(
-      LoadedBundleSymbol(path, "AudioSetOfflineRenderingForTesting"));
-  s.renderOffline =
-      reinterpret_cast<decltype(s.renderOffline)>(LoadedBundleSymbol(path, "AUGraphRenderOffline"));
-  s.sampleRate = reinterpret_cast<decltype(s.sampleRate)>(LoadedBundleSymbol(path, "AUGraphGetSampleRate"));
-  if (auto instance = reinterpret_cast<FakeAudioInstanceFn>(LoadedBundleSymbol(path, "FakeAudioInstance")))
+  static_cast<chimewick_test::AudioLayerSeams&>(s) = chimewick_test::LoadedPluginSeams(path);
+  if (auto instance = reinterpret_cast<FakeAudioInstanceFn>(
+          chimewick_test::LoadedPluginSymbol(path, "FakeAudioInstance")))
     s.fake = instance();
   return s;
 }

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "AudioToolboxTesting.h"
+#include "AudioLayerSeams.h"
 #include "FakeAudio.h"
 #include "TemporaryFolder.h"
 #include "rb/PluginInterface.h"
@@ -18,18 +18,11 @@ std::string BundlePath(AudioKind kind);
 // The installed bundle in plugins/ beside the programs.
 std::string InstalledBundlePath();
 
-// The audio layer's test seams inside one loaded bundle (all nullptr in the
-// installed bundle, which exports nothing but its entry).
-struct AudioSeams {
-  decltype(&AudioSetEventTap) setEventTap = nullptr;
-  decltype(&AudioSetOfflineRenderingForTesting) setOffline = nullptr;
-  decltype(&AUGraphRenderOffline) renderOffline = nullptr;
-  decltype(&AUGraphGetSampleRate) sampleRate = nullptr;
-  FakeAudio* fake = nullptr;  // the fake bundle only
+// The audio layer's test seams inside one loaded bundle, and the fake's
+// record in the fake bundle.
+struct AudioSeams : chimewick_test::AudioLayerSeams {
+  FakeAudio* fake = nullptr;
 };
-
-// An exported symbol of a bundle the host has loaded from path, or nullptr.
-void* LoadedBundleSymbol(const std::string& path, const char* name);
 AudioSeams LoadedBundleSeams(const std::string& path);
 
 // Makes the build of that kind the bundle whose MidiPlaybackZel the host
@@ -57,7 +50,7 @@ class FreshBundle {
   FreshBundle(const FreshBundle&) = delete;
   FreshBundle& operator=(const FreshBundle&) = delete;
 
-  void* symbol(const char* name) const { return LoadedBundleSymbol(copy_, name); }
+  void* symbol(const char* name) const { return chimewick_test::LoadedPluginSymbol(copy_, name); }
   AudioSeams seams() const { return LoadedBundleSeams(copy_); }
 
  private:

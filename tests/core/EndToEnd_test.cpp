@@ -10,7 +10,6 @@
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <thread>
 
@@ -118,14 +117,11 @@ class EndToEndTest : public coretest::MidiCoreTest {
  protected:
   void SetUp() override {
     MidiCoreTest::SetUp();
-    const std::string plugin = CHIMEWICK_REAL_PLUGIN;
-    if (plugin.empty() || !std::filesystem::exists(plugin))
-      GTEST_SKIP() << "skipped: the playback plug-in (PlaybackPlugin.so) is not built";
     wavPath_ = configFolder_ + "/heard.wav";
     setenv("CHIMEWICK_AUDIO_OUTPUT", ("wav:" + wavPath_).c_str(), 1);
     rb::ResetPluginRegistryForTesting();
     swapped_ = true;
-    if (!rb::LoadPlugin(plugin)) GTEST_SKIP() << "skipped: the playback plug-in does not load";
+    ASSERT_TRUE(rb::LoadPlugin(CHIMEWICK_REAL_PLUGIN));
     _InitPluginEntrypoints();
   }
 

@@ -1,12 +1,10 @@
 // The transpose and pitch sliders: labels, key name, interval, and the
 // registered-parameter sequences they send.
 #include <QLabel>
-#include <QSlider>
-#include <QStyleOptionSlider>
 #include <QTest>
-#include <QWheelEvent>
 
 #include "CoreTestFixture.h"
+#include "SliderThumb.h"
 #include "rb/Text.h"
 
 namespace coretest {
@@ -120,20 +118,7 @@ TEST_F(TuningTest, TranspositionChangeWhileThePitchShowsTenResetsThePitchAfterIt
   EXPECT_EQ(TheRecording().MidiEvents(), Coarse(67) + Coarse(67) + Fine(0));
 }
 
-// Where a slider draws its thumb now, window coordinates: the style's answer
-// for the option the slider paints and hit-tests with.
-struct SliderOptions : QSlider {
-  using QSlider::initStyleOption;
-};
-QRect ThumbOf(const rb::Slider& slider) {
-  const auto* bar = static_cast<const QSlider*>(slider.Widget());
-  QStyleOptionSlider option;
-  void (QSlider::*init)(QStyleOptionSlider*) const = &SliderOptions::initStyleOption;
-  (bar->*init)(&option);
-  return bar->style()
-      ->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderHandle, bar)
-      .translated(bar->pos());
-}
+using chimewick_test::ThumbOf;
 
 // Where a label's text stands, window coordinates.
 QRect TextOf(const rb::StaticText& label) {
@@ -220,11 +205,7 @@ TEST_F(TuningTest, RaisingTheShownValueRaisesTheThumb) {
   EXPECT_LT(ThumbOf(*w->TransposeSlider()).center().y(), atRest);
   // The wheel turned away from the player over the pitch thumb raises the
   // shown pitch.
-  QWidget* bar = w->PitchSlider()->Widget();
-  const QPointF at = ThumbOf(*w->PitchSlider()).center() - bar->pos();
-  QWheelEvent away(at, bar->mapToGlobal(at), QPoint(), QPoint(0, 120), Qt::NoButton, Qt::NoModifier,
-                   Qt::NoScrollPhase, false);
-  QCoreApplication::sendEvent(bar, &away);
+  chimewick_test::TurnWheelAwayOverThumb(*w->PitchSlider());
   EXPECT_GT(std::stoi(w->PitchSliderValue()->Text().Bytes()), 0);
 }
 

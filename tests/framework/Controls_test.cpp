@@ -10,13 +10,13 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QSlider>
-#include <QStyleOptionSlider>
 #include <QTest>
 #include <QWheelEvent>
 #include <functional>
 #include <type_traits>
 
 #include "GuiTestSupport.h"
+#include "SliderThumb.h"
 
 namespace {
 
@@ -45,20 +45,7 @@ void SendMouse(QWidget* widget, QEvent::Type type, QPoint at) {
   QCoreApplication::sendEvent(widget, &event);
 }
 
-// Where the slider draws its thumb now, in window coordinates: the style's
-// answer for the option the slider itself paints and hit-tests with.
-struct SliderOptions : QSlider {
-  using QSlider::initStyleOption;
-};
-QRect ThumbOf(const rb::Slider& slider) {
-  const auto* bar = static_cast<const QSlider*>(slider.Widget());
-  QStyleOptionSlider option;
-  void (QSlider::*init)(QStyleOptionSlider*) const = &SliderOptions::initStyleOption;
-  (bar->*init)(&option);
-  return bar->style()
-      ->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderHandle, bar)
-      .translated(bar->pos());
-}
+using chimewick_test::ThumbOf;
 
 TEST_F(ControlsTest, AssigningSliderValueRaisesValueChangedBeforeItReturns) {
   auto slider = Add<rb::Slider>("PitchSlider", {{"Minimum", -64}, {"Maximum", 64}, {"Value", 0}});
@@ -144,11 +131,7 @@ TEST_F(ControlsTest, UprightSliderHoldsItsMinimumAtTheTopAndTheWheelMovesTheThum
   slider->SetValue(0);
   const int middle = ThumbOf(*slider).center().y();
   // One step of the wheel turned away from the player moves the thumb up.
-  QWidget* bar = slider->Widget();
-  const QPointF at = ThumbOf(*slider).center() - bar->pos();
-  QWheelEvent away(at, bar->mapToGlobal(at), QPoint(), QPoint(0, 120), Qt::NoButton, Qt::NoModifier,
-                   Qt::NoScrollPhase, false);
-  QCoreApplication::sendEvent(bar, &away);
+  chimewick_test::TurnWheelAwayOverThumb(*slider);
   EXPECT_LT(slider->Value(), 0);
   EXPECT_LT(ThumbOf(*slider).center().y(), middle);
 }

@@ -158,10 +158,27 @@ class CoreTest : public ::testing::Test {
   void TearDown() override {
     for (rb::Ref<Window1>& w : windows_) CloseQuietly(w);
     windows_.clear();
+    if (otherPlugin_) {
+      rb::ResetPluginRegistryForTesting();
+      rb::LoadPlugin(CHIMEWICK_RECORDING_PLUGIN);
+      _InitPluginEntrypoints();
+      otherPlugin_ = false;
+    }
     rb::SetMsgBoxHook({});
     rb::SetShowURLHook({});
     rb::Keyboard::ResetForTesting();
     config_.reset();
+  }
+
+  // The plug-in at path in place of the recording double for this test: the
+  // host loads it and the program's entries are bound to it. The double is
+  // back after the test, once the test's windows (and their players) are
+  // gone.
+  void UsePlugin(const std::string& path) {
+    rb::ResetPluginRegistryForTesting();
+    otherPlugin_ = true;
+    ASSERT_TRUE(rb::LoadPlugin(path)) << path;
+    _InitPluginEntrypoints();
   }
 
   // Where the preferences file of this test lives.
@@ -227,6 +244,7 @@ class CoreTest : public ::testing::Test {
   std::optional<chimewick_test::PrivateConfigFolder> config_;
   std::string configFolder_;  // the preferences folder of this test
   std::vector<rb::Ref<Window1>> windows_;
+  bool otherPlugin_ = false;  // UsePlugin put another plug-in in place
 };
 
 // For tests with MIDI input: traces off, and the virtual MIDI service empty

@@ -119,23 +119,12 @@ class EndToEndTest : public coretest::MidiCoreTest {
     MidiCoreTest::SetUp();
     wavPath_ = configFolder_ + "/heard.wav";
     setenv("CHIMEWICK_AUDIO_OUTPUT", ("wav:" + wavPath_).c_str(), 1);
-    rb::ResetPluginRegistryForTesting();
-    swapped_ = true;
-    ASSERT_TRUE(rb::LoadPlugin(CHIMEWICK_REAL_PLUGIN));
-    _InitPluginEntrypoints();
+    UsePlugin(CHIMEWICK_REAL_PLUGIN);
   }
 
   void TearDown() override {
-    // The windows, and with them the players of the real plug-in, go first.
-    for (rb::Ref<Window1>& w : windows_) CloseQuietly(w);
-    windows_.clear();
-    if (swapped_) {
-      rb::ResetPluginRegistryForTesting();
-      rb::LoadPlugin(CHIMEWICK_RECORDING_PLUGIN);
-      _InitPluginEntrypoints();
-    }
-    setenv("CHIMEWICK_AUDIO_OUTPUT", "null", 1);
     MidiCoreTest::TearDown();
+    setenv("CHIMEWICK_AUDIO_OUTPUT", "null", 1);
   }
 
   rb::Ref<Window1> Start() {
@@ -168,7 +157,6 @@ class EndToEndTest : public coretest::MidiCoreTest {
   }
 
   std::string wavPath_;
-  bool swapped_ = false;
 };
 
 TEST_F(EndToEndTest, ANoteFromAVirtualKeyboardIsHeardInTheWav) {

@@ -24,10 +24,7 @@ class RealSoundTest : public CoreTest {
     const std::string path = CHIMEWICK_REAL_AUDIO_PLUGIN;
     if (!std::filesystem::exists(CHIMEWICK_DEFAULT_SOUNDFONT) && getenv("CHIMEWICK_SOUNDFONT") == nullptr)
       GTEST_SKIP() << "skipped: no SoundFont installed";
-    rb::ResetPluginRegistryForTesting();
-    swapped_ = true;
-    ASSERT_TRUE(rb::LoadPlugin(path));
-    _InitPluginEntrypoints();
+    UsePlugin(path);
     seams_ = chimewick_test::LoadedPluginSeams(path);
     ASSERT_TRUE(seams_.setOffline && seams_.renderOffline && seams_.sampleRate);
     seams_.setOffline(true);
@@ -48,13 +45,8 @@ class RealSoundTest : public CoreTest {
 
   void TearDown() override {
     w_.reset();
+    if (seams_.setOffline) seams_.setOffline(false);
     CoreTest::TearDown();
-    if (swapped_) {
-      seams_.setOffline ? seams_.setOffline(false) : void();
-      rb::ResetPluginRegistryForTesting();
-      rb::LoadPlugin(CHIMEWICK_RECORDING_PLUGIN);
-      _InitPluginEntrypoints();
-    }
   }
 
   void Select(const std::string& name) {
@@ -89,7 +81,6 @@ class RealSoundTest : public CoreTest {
   }
 
   rb::Ref<Window1> w_;
-  bool swapped_ = false;
   chimewick_test::AudioLayerSeams seams_;
   uint32_t graph_ = 0;
   double rate_ = 0;

@@ -73,27 +73,13 @@ class RealSynthesizerFailureTest : public coretest::MidiCoreTest {
  protected:
   void SetUp() override {
     MidiCoreTest::SetUp();
-    rb::ResetPluginRegistryForTesting();
-    swapped_ = true;
-    ASSERT_TRUE(rb::LoadPlugin(CHIMEWICK_REAL_PLUGIN));
-    _InitPluginEntrypoints();
+    UsePlugin(CHIMEWICK_REAL_PLUGIN);
     // Outputs that must not open: no PulseAudio or JACK server answers, and
     // none is started.
     settings_.Set("PULSE_SERVER", "unix:" + configFolder_ + "/no-pulse-server");
     settings_.Set("PULSE_RUNTIME_PATH", configFolder_);
     settings_.Set("JACK_DEFAULT_SERVER", "chimewick-none-" + std::to_string(getpid()));
     settings_.Set("JACK_NO_START_SERVER", "1");
-  }
-
-  void TearDown() override {
-    for (rb::Ref<Window1>& w : windows_) CloseQuietly(w);
-    windows_.clear();
-    if (swapped_) {
-      rb::ResetPluginRegistryForTesting();
-      rb::LoadPlugin(CHIMEWICK_RECORDING_PLUGIN);
-      _InitPluginEntrypoints();
-    }
-    MidiCoreTest::TearDown();
   }
 
   std::string ReadFile(const std::string& path) const {
@@ -104,7 +90,6 @@ class RealSynthesizerFailureTest : public coretest::MidiCoreTest {
   }
 
   AudioSettings settings_;
-  bool swapped_ = false;
 };
 
 // The numbers the program tells apart are the ones the audio layer really

@@ -24,6 +24,7 @@
 #include <thread>
 
 #include "LocalHttpServer.h"
+#include "TemporaryFolder.h"
 
 namespace {
 
@@ -323,9 +324,8 @@ TEST_F(HTTPSocketTest, ANameServerThatNeverAnswersIsGivenUpAfterTheTimeout) {
   if (!server.Started())
     GTEST_SKIP() << "skipped: cannot listen on UDP port 53 of a loopback address (" << server.Error()
                  << "; it needs root or CAP_NET_BIND_SERVICE)";
-  char folder[] = "/tmp/chimewick-resolv-XXXXXX";
-  ASSERT_NE(::mkdtemp(folder), nullptr);
-  const std::string conf = std::string(folder) + "/resolv.conf";
+  const chimewick_test::TemporaryFolder folder("resolv");
+  const std::string conf = (folder / "resolv.conf").string();
   std::ofstream(conf) << "nameserver " << server.Address() << "\noptions timeout:5 attempts:2\n";
   int report[2];
   ASSERT_EQ(::pipe2(report, O_CLOEXEC), 0);
@@ -369,7 +369,6 @@ TEST_F(HTTPSocketTest, ANameServerThatNeverAnswersIsGivenUpAfterTheTimeout) {
     ::kill(child, SIGKILL);
     ::waitpid(child, nullptr, 0);
   }
-  std::filesystem::remove_all(folder);
   ASSERT_FALSE(line.empty()) << "the child said nothing within 30 s";
   if (line.rfind("skip: ", 0) == 0) GTEST_SKIP() << "skipped: " << line.substr(6);
   if (server.Queries() == 0)

@@ -464,9 +464,7 @@ class PluginFolderTest : public PluginHostTest {
  protected:
   void SetUp() override {
     PluginHostTest::SetUp();
-    char pattern[] = "/tmp/chimewick-plugins-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    root_ = pattern;
+    root_ = folder_.emplace("plugins").path();
     std::filesystem::permissions(
         root_, std::filesystem::perms::owner_all | std::filesystem::perms::group_read |
                    std::filesystem::perms::group_exec | std::filesystem::perms::others_read |
@@ -474,8 +472,7 @@ class PluginFolderTest : public PluginHostTest {
   }
   void TearDown() override {
     rb::SetExecutableLinkForTesting("");
-    std::error_code ignored;
-    std::filesystem::remove_all(root_, ignored);
+    folder_.reset();
     PluginHostTest::TearDown();
   }
   // A new folder below the test's own, with the counter plug-in in it under
@@ -493,6 +490,7 @@ class PluginFolderTest : public PluginHostTest {
     return {started, testing::internal::GetCapturedStderr()};
   }
 
+  std::optional<chimewick_test::TemporaryFolder> folder_;
   std::filesystem::path root_;
 };
 

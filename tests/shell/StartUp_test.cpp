@@ -246,10 +246,7 @@ TEST(WholeProgram, StartsHeadlessQuitsAndWritesItsPreferencesOnce) {
 // with code 0, makes no second window (with its MIDI client and synthesizer)
 // and leaves the preferences as they were (they would move a slider).
 TEST(WholeProgram, ASigtermWhileTheStartUpMessageShowsEndsItWithoutASecondWindow) {
-  const auto config =
-      std::filesystem::temp_directory_path() / ("chimewick-sigterm-" + std::to_string(::getpid()));
-  std::filesystem::remove_all(config);
-  std::filesystem::create_directories(config);
+  const chimewick_test::TemporaryFolder config("sigterm");
   const auto prefs = config / "Chimewick.prefs";
   const std::string original =
       "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<chimewickprefs version=\"1.0\">\n"
@@ -264,7 +261,7 @@ TEST(WholeProgram, ASigtermWhileTheStartUpMessageShowsEndsItWithoutASecondWindow
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
     setenv("CHIMEWICK_AUDIO_OUTPUT", ("wav:" + heard.string()).c_str(), 1);
     setenv("CHIMEWICK_MIDI", "none", 1);  // names no service: the MIDI client cannot start
-    setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+    setenv("XDG_CONFIG_HOME", config.path().c_str(), 1);
     const int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (fd >= 0) dup2(fd, 2);
     execl(CHIMEWICK_EXECUTABLE, CHIMEWICK_EXECUTABLE, static_cast<char*>(nullptr));
@@ -306,7 +303,6 @@ TEST(WholeProgram, ASigtermWhileTheStartUpMessageShowsEndsItWithoutASecondWindow
   std::stringstream kept;
   kept << file.rdbuf();
   EXPECT_EQ(kept.str(), original) << "the preferences stay as they were";
-  std::filesystem::remove_all(config);
 }
 
 }  // namespace

@@ -42,13 +42,7 @@ const rb::PropertyList& WindowProperties() {
   return properties;
 }
 
-// A control's rectangle, window coordinates, then what else differs from a
-// new control's design-time defaults.
-rb::PropertyList Placed(int left, int top, int width, int height, const rb::PropertyList& more = {}) {
-  rb::PropertyList list = {{"Left", left}, {"Top", top}, {"Width", width}, {"Height", height}};
-  list.insert(list.end(), more.begin(), more.end());
-  return list;
-}
+using rb::Placed;
 
 rb::PropertyList LabelProperties(int left, int top, int width, int height, const char* text, int align,
                                  const char* color) {

@@ -43,23 +43,18 @@ Window1Preset::Window1Preset() {
 
 rb::PropertyList Window1Preset::DesignProperties(int32_t k) {
   const PresetPlace& place = kPresetPlaces.at(size_t(k - 1));
-  return {
-      {"Left", place.left},
-      {"Top", 251},
-      {"Width", 32},
-      {"Height", 22},
-      {"AcceptFocus", place.acceptFocus},
-      {"ButtonType", place.buttonType},
-      {"Bevel", 6},
-      {"Caption", "1"},
-      {"CaptionAlign", 3},
-      {"CaptionPlacement", 1},
-      {"CaptionDelta", 0},
-      {"IconAlign", 0},
-      {"IconDX", 0},
-      {"IconDY", 0},
-      {"HasMenu", 0},
-      {"Value", false},
-      {"MenuValue", 0},
-  };
+  return rb::Placed(place.left, 251, 32, 22,
+                    {{"AcceptFocus", place.acceptFocus},
+                     {"ButtonType", place.buttonType},
+                     {"Bevel", 6},
+                     {"Caption", "1"},
+                     {"CaptionAlign", 3},
+                     {"CaptionPlacement", 1},
+                     {"CaptionDelta", 0},
+                     {"IconAlign", 0},
+                     {"IconDX", 0},
+                     {"IconDY", 0},
+                     {"HasMenu", 0},
+                     {"Value", false},
+                     {"MenuValue", 0}});
 }

@@ -15,19 +15,14 @@ const rb::PropertyList kWindowProperties = {
     {"LiveResize", false}, {"MaximizeButton", false}, {"MinimizeButton", false},
 };
 
-rb::PropertyList Placed(int left, int top, int width, int height) {
-  return {{"Left", left}, {"Top", top}, {"Width", width}, {"Height", height}};
-}
-
 rb::PropertyList Label(int top, int height, int size, bool bold, bool multiline, const char* text) {
-  rb::PropertyList list = Placed(24, top, 236, height);
-  list.insert(list.end(), {{"TextSize", size},
-                           {"Bold", bold},
-                           {"Multiline", multiline},
-                           {"TextColor", "000000"},
-                           {"TextAlign", 1},
-                           {"Text", text}});
-  return list;
+  return rb::Placed(24, top, 236, height,
+                    {{"TextSize", size},
+                     {"Bold", bold},
+                     {"Multiline", multiline},
+                     {"TextColor", "000000"},
+                     {"TextAlign", 1},
+                     {"Text", text}});
 }
 
 const char kProductName[] = "Chimewick";
@@ -50,11 +45,9 @@ void AquaAboutBox::CreateControls() { _CreateControls0(); }
 void AquaAboutBox::_CreateControls0() {
   auto icon = AddControl(rb::New<rb::Canvas>(), "icon");
   icon->SetBackdrop(ambersolid48kb());
-  rb::PropertyList iconProperties = Placed(118, 25, 48, 47);
-  iconProperties.insert(
-      iconProperties.end(),
-      {{"AcceptFocus", false}, {"AcceptTabs", false}, {"UseFocusRing", true}, {"EraseBackground", true}});
-  icon->ApplyProperties(iconProperties);
+  icon->ApplyProperties(rb::Placed(
+      118, 25, 48, 47,
+      {{"AcceptFocus", false}, {"AcceptTabs", false}, {"UseFocusRing", true}, {"EraseBackground", true}}));
 
   auto addLabel = [this](rb::Ref<rb::StaticText> made, const char* name, const rb::PropertyList& properties,
                          void (AquaAboutBox::*handler)(rb::StaticText&)) {
@@ -71,20 +64,20 @@ void AquaAboutBox::_CreateControls0() {
            &AquaAboutBox::description_Open);
 
   auto credits = AddControl(rb::New<rb::EditField>(), "credits");
-  rb::PropertyList creditsProperties = Placed(24, 168, 236, 109);
-  creditsProperties.insert(creditsProperties.end(), {{"TextSize", 10},
-                                                     {"Border", true},
-                                                     {"Multiline", true},
-                                                     {"ScrollbarVertical", true},
-                                                     {"ScrollbarHorizontal", false},
-                                                     {"ReadOnly", true},
-                                                     {"Styled", false},
-                                                     {"TextColor", "000000"},
-                                                     {"BackColor", "FFFFFF"},
-                                                     {"UseFocusRing", true},
-                                                     {"LimitText", 0},
-                                                     {"AcceptTabs", false},
-                                                     {"Alignment", 0}});
+  const rb::PropertyList creditsProperties = rb::Placed(24, 168, 236, 109,
+                                                        {{"TextSize", 10},
+                                                         {"Border", true},
+                                                         {"Multiline", true},
+                                                         {"ScrollbarVertical", true},
+                                                         {"ScrollbarHorizontal", false},
+                                                         {"ReadOnly", true},
+                                                         {"Styled", false},
+                                                         {"TextColor", "000000"},
+                                                         {"BackColor", "FFFFFF"},
+                                                         {"UseFocusRing", true},
+                                                         {"LimitText", 0},
+                                                         {"AcceptTabs", false},
+                                                         {"Alignment", 0}});
   credits->ApplyProperties(creditsProperties);
   rb::EditField* creditsControl = credits.get();
   credits->SetHandler<void()>("Open", [this, creditsControl] { credits_Open(*creditsControl); });

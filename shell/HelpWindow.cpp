@@ -11,10 +11,6 @@ const rb::PropertyList kWindowProperties = {
     {"MaximizeButton", false},   {"Resizeable", false},
 };
 
-rb::PropertyList Placed(int left, int top, int width, int height) {
-  return {{"Left", left}, {"Top", top}, {"Width", width}, {"Height", height}};
-}
-
 }  // namespace
 
 HelpWindow::HelpWindow() {
@@ -28,29 +24,28 @@ void HelpWindow::Layout() { ApplyProperties(kWindowProperties); }
 void HelpWindow::CreateControls() { _CreateControls0(); }
 
 void HelpWindow::_CreateControls0() {
-  rb::PropertyList text = Placed(20, 23, 260, 225);
-  text.insert(text.end(), {{"Border", true},
-                           {"Multiline", true},
-                           {"ScrollbarVertical", true},
-                           {"ScrollbarHorizontal", false},
-                           {"ReadOnly", false},
-                           {"Styled", false},
-                           {"TextColor", "000000"},
-                           {"BackColor", "FFFFFF"},
-                           {"UseFocusRing", true},
-                           {"LimitText", 0},
-                           {"AcceptTabs", false},
-                           {"Alignment", 0},
-                           {"Password", false},
-                           {"Mask", ""},
-                           {"Format", ""},
-                           {"Text", rb::String(chimewick::ResourceText("QuickStart.txt"))}});
+  const rb::PropertyList text = rb::Placed(20, 23, 260, 225,
+                                           {{"Border", true},
+                                            {"Multiline", true},
+                                            {"ScrollbarVertical", true},
+                                            {"ScrollbarHorizontal", false},
+                                            {"ReadOnly", false},
+                                            {"Styled", false},
+                                            {"TextColor", "000000"},
+                                            {"BackColor", "FFFFFF"},
+                                            {"UseFocusRing", true},
+                                            {"LimitText", 0},
+                                            {"AcceptTabs", false},
+                                            {"Alignment", 0},
+                                            {"Password", false},
+                                            {"Mask", ""},
+                                            {"Format", ""},
+                                            {"Text", rb::String(chimewick::ResourceText("QuickStart.txt"))}});
   AddControl(rb::New<rb::EditField>(), "EditField1")->ApplyProperties(text);
 
   auto ok = AddControl(rb::New<rb::PushButton>(), "PushButton1");
-  rb::PropertyList button = Placed(200, 260, 80, 20);
-  button.insert(button.end(), {{"Caption", "OK"}, {"Default", false}, {"Cancel", false}});
-  ok->ApplyProperties(button);
+  ok->ApplyProperties(
+      rb::Placed(200, 260, 80, 20, {{"Caption", "OK"}, {"Default", false}, {"Cancel", false}}));
   rb::PushButton* okButton = ok.get();
   ok->SetHandler<void()>("Action", [this, okButton] { PushButton1_Action(*okButton); });
 }

@@ -18,7 +18,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <functional>
 #include <string>
 #include <thread>
@@ -183,9 +182,8 @@ int main(int argc, char** argv) {
   }
 
   // Road 2: the whole handler and FluidSynth's note-on, on the sender's thread.
-  const std::string real = CHIMEWICK_REAL_PLUGIN;
-  if (real.empty() || !std::filesystem::exists(real) || !UsePlugin(real)) {
-    std::printf("real synthesizer: skipped (PlaybackPlugin.so not built)\n");
+  if (!UsePlugin(CHIMEWICK_REAL_PLUGIN)) {
+    std::printf("real synthesizer: skipped (PlaybackPlugin.so does not load)\n");
   } else {
     VirtualMidi::SetSynchronousDelivery(true);
     int32_t source = 0;

@@ -1,43 +1,34 @@
 // Figures for the playback plug-in as the program uses it: the installed
-// bundle loaded by a plain host, members called through the bound entries of
-// its class record, the graph playing on the null output.
+// bundle loaded by the framework's plug-in host, members called through the
+// entries it binds by the program's names, the graph playing on the null
+// output.
 #include <benchmark/benchmark.h>
 
 #include <chrono>
 #include <cstdlib>
+#include <stdexcept>
 #include <thread>
 
-#include "TestHost.h"
+#include "PacketList.h"
+#include "PlaybackEntryNames.h"
+#include "PlaybackObject.h"
+#include "rb/PluginHost.h"
 
 namespace {
-
-struct Loaded {
-  std::unique_ptr<PluginBundle> bundle;
-  std::unique_ptr<TestHost> host;
-};
-
-Loaded& installedBundle() {
-  static Loaded loaded = [] {
-    setenv("CHIMEWICK_AUDIO_OUTPUT", "null", 0);
-    Loaded l;
-    l.bundle = PluginBundle::load(PLAYBACK_BUNDLE, false, true);
-    l.host = std::make_unique<TestHost>();
-    l.bundle->callMain(*l.host);
-    return l;
-  }();
-  return loaded;
-}
 
 using SendMidiEventFn = void (*)(void*, int32_t, int32_t, int32_t, int32_t);
 using PlaybackReadProcFn = void (*)(void*, const void*);
 
-SendMidiEventFn boundSendMidiEvent(Loaded& loaded) {
-  return reinterpret_cast<SendMidiEventFn>(
-      loaded.host
-          ->method(
-              "SendMidiEvent(Status as integer, Data1 as integer, Data2 as integer, OffsetSampleFrame as "
-              "integer)")
-          ->function);
+// Loads the installed bundle once and returns its SendMidiEvent as bound.
+SendMidiEventFn boundSendMidiEvent() {
+  static const SendMidiEventFn send = [] {
+    setenv("CHIMEWICK_AUDIO_OUTPUT", "null", 0);
+    if (!rb::LoadPlugin(PLAYBACK_BUNDLE))
+      throw std::runtime_error("the plug-in host did not load the bundle");
+    return reinterpret_cast<SendMidiEventFn>(
+        rb::RuntimeLookupPluginEntrypoint(chimewick_test::PlaybackEntryNames()[3].c_str()));
+  }();
+  return send;
 }
 
 // A started object for one benchmark; false (and the benchmark skipped) when
@@ -72,10 +63,9 @@ void restUntimed(benchmark::State& state, SendMidiEventFn send, void* object) {
 
 // One note on and off, each finding a free voice.
 void SendMidiEvent(benchmark::State& state) {
-  Loaded& loaded = installedBundle();
-  PlaybackObject object(*loaded.host);
+  const SendMidiEventFn send = boundSendMidiEvent();
+  PlaybackObject object;
   if (!startOrSkip(object, state)) return;
-  const SendMidiEventFn send = boundSendMidiEvent(loaded);
   int note = 0;
   for (auto _ : state) {
     send(object.pointer(), 0x90, 40 + note, 100, 0);
@@ -94,10 +84,9 @@ BENCHMARK(SendMidiEvent)->Iterations(64 * 200);
 // way to the unit, which ignores it. What the plug-in and the audio layer add
 // to every event.
 void SendMidiEventIgnoredByTheUnit(benchmark::State& state) {
-  Loaded& loaded = installedBundle();
-  PlaybackObject object(*loaded.host);
+  const SendMidiEventFn send = boundSendMidiEvent();
+  PlaybackObject object;
   if (!startOrSkip(object, state)) return;
-  const SendMidiEventFn send = boundSendMidiEvent(loaded);
   for (auto _ : state) send(object.pointer(), 0xFE, 0, 0, 0);
   countNsPerCall(state, 1);
 }
@@ -106,10 +95,9 @@ BENCHMARK(SendMidiEventIgnoredByTheUnit);
 // A player's pace: a chord of eight notes on and off, then a pause (not
 // timed) in which the output renders their release away.
 void SendMidiEventFewVoicesSounding(benchmark::State& state) {
-  Loaded& loaded = installedBundle();
-  PlaybackObject object(*loaded.host);
+  const SendMidiEventFn send = boundSendMidiEvent();
+  PlaybackObject object;
   if (!startOrSkip(object, state)) return;
-  const SendMidiEventFn send = boundSendMidiEvent(loaded);
   for (auto _ : state) {
     for (int note = 60; note < 68; ++note) send(object.pointer(), 0x90, note, 100, 0);
     for (int note = 60; note < 68; ++note) send(object.pointer(), 0x80, note, 0, 0);
@@ -125,11 +113,10 @@ BENCHMARK(SendMidiEventFewVoicesSounding)->Iterations(200);
 // A volume change, a note on (with a clock byte) and its note off through
 // the reader; the note finds a free voice.
 void PlaybackReadProcThreeMessages(benchmark::State& state) {
-  Loaded& loaded = installedBundle();
-  PlaybackObject object(*loaded.host);
+  const SendMidiEventFn send = boundSendMidiEvent();
+  PlaybackObject object;
   if (!startOrSkip(object, state)) return;
   auto read = reinterpret_cast<PlaybackReadProcFn>(object.callback());
-  const SendMidiEventFn send = boundSendMidiEvent(loaded);
   std::vector<std::vector<uint8_t>> lists;
   for (int note = 0; note < kNotesBetweenRests; ++note) {
     const auto key = static_cast<uint8_t>(40 + note);
@@ -149,8 +136,8 @@ BENCHMARK(PlaybackReadProcThreeMessages)->Iterations(64 * 200);
 
 // The reader's own cost: cutting and tracking, with no synthesizer to call.
 void PlaybackReadProcWithoutGraph(benchmark::State& state) {
-  Loaded& loaded = installedBundle();
-  PlaybackObject object(*loaded.host);
+  boundSendMidiEvent();  // the bundle loaded
+  PlaybackObject object;
   auto read = reinterpret_cast<PlaybackReadProcFn>(object.callback());
   const std::vector<uint8_t> list =
       PacketList({{0xB2, 0x00, 0x05}, {0xB2, 0x20, 0x01, 0xF8}, {0xC2, 0x07}, {0x90, 0x3C, 0x64}});
@@ -160,8 +147,8 @@ void PlaybackReadProcWithoutGraph(benchmark::State& state) {
 BENCHMARK(PlaybackReadProcWithoutGraph);
 
 void Init(benchmark::State& state) {
-  Loaded& loaded = installedBundle();
-  PlaybackObject object(*loaded.host);
+  boundSendMidiEvent();  // the bundle loaded
+  PlaybackObject object;
   for (auto _ : state) {
     if (!object.init()) {
       state.SkipWithError("Init failed");

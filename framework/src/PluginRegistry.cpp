@@ -2,6 +2,7 @@
 // classes plug-ins register through them.
 #include "PluginRegistry.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <set>
@@ -18,7 +19,11 @@ struct RegistryState {
   std::vector<RegisteredClass> classes;
   double hostVersion = kHostVersion;
   std::set<std::string, std::less<>> hiddenFunctions;
-  int32_t lastInterfaceVersion = 0;
+  // What plug-ins called, for tests.
+  std::vector<int32_t> interfaceVersions;
+  int registerClassCalls = 0;
+  std::atomic<int> buildStringCalls{0};
+  std::atomic<int> setStringEncodingCalls{0};
   std::string loadingFile;  // the plug-in file whose entry runs now
 };
 
@@ -87,19 +92,31 @@ bool RecordIsUsable(const PluginClassDefinition* record) {
 }
 
 extern "C" void HostRegisterPluginVersion(int32_t version) {
-  State().lastInterfaceVersion = version;
+  State().interfaceVersions.push_back(version);
   if (version > kPluginInterfaceVersion)
     chimewick::frameworkLog.line("plug-in written for interface version %d; this host has %d", version,
                                  kPluginInterfaceVersion);
 }
 
 extern "C" void HostPluginRegisterClass(PluginClassDefinition* record) {
+  ++State().registerClassCalls;
   if (!RecordIsUsable(record)) return;
   record->dataOffset = PluginInstanceDataOffset();
   State().classes.push_back(RegisteredClass{record, record->name, HostLooksOld(), State().loadingFile});
 }
 
 extern "C" double HostGetRBVersion() { return State().hostVersion; }
+
+// The string functions as plug-ins get them: counted, then the real ones.
+extern "C" HostString HostBuildStringCounted(const void* bytes, int32_t length) {
+  State().buildStringCalls.fetch_add(1, std::memory_order_relaxed);
+  return HostBuildString(bytes, length);
+}
+
+extern "C" void HostSetStringEncodingCounted(HostString s, uint32_t encoding) {
+  State().setStringEncodingCalls.fetch_add(1, std::memory_order_relaxed);
+  HostSetStringEncoding(s, encoding);
+}
 
 struct NamedHostFunction {
   const char* name;
@@ -111,8 +128,8 @@ const NamedHostFunction kHostFunctions[] = {
     {"RegisterPluginVersion", reinterpret_cast<void*>(&HostRegisterPluginVersion)},
     {"PluginRegisterClass", reinterpret_cast<void*>(&HostPluginRegisterClass)},
     {"REALGetRBVersion", reinterpret_cast<void*>(&HostGetRBVersion)},
-    {"REALBuildString", reinterpret_cast<void*>(&HostBuildString)},
-    {"REALSetStringEncoding", reinterpret_cast<void*>(&HostSetStringEncoding)},
+    {"REALBuildString", reinterpret_cast<void*>(&HostBuildStringCounted)},
+    {"REALSetStringEncoding", reinterpret_cast<void*>(&HostSetStringEncodingCounted)},
 };
 
 }  // namespace
@@ -151,10 +168,20 @@ void ResetPluginRegistryForTesting() {
   s.classes.clear();
   s.hostVersion = kHostVersion;
   s.hiddenFunctions.clear();
-  s.lastInterfaceVersion = 0;
+  s.interfaceVersions.clear();
+  s.registerClassCalls = 0;
+  s.buildStringCalls = 0;
+  s.setStringEncodingCalls = 0;
 }
 
 void SetHostVersionForTesting(double version) { plugin_host::State().hostVersion = version; }
+
+HostFunctionCalls HostFunctionCallsForTesting() {
+  const plugin_host::RegistryState& s = plugin_host::State();
+  return HostFunctionCalls{s.interfaceVersions, s.registerClassCalls,
+                           s.buildStringCalls.load(std::memory_order_relaxed),
+                           s.setStringEncodingCalls.load(std::memory_order_relaxed)};
+}
 
 void HideHostFunctionForTesting(const char* name, bool hidden) {
   if (name == nullptr) return;

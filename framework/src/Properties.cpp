@@ -5,6 +5,12 @@
 
 namespace rb {
 
+PropertyList Placed(int left, int top, int width, int height, const PropertyList& more) {
+  PropertyList list = {{"Left", left}, {"Top", top}, {"Width", width}, {"Height", height}};
+  list.insert(list.end(), more.begin(), more.end());
+  return list;
+}
+
 void PropertyBag::ApplyProperties(const PropertyList& list) {
   for (const auto& [name, value] : list) SetProperty(name, value);
 }

@@ -158,11 +158,11 @@ class CoreTest : public ::testing::Test {
   void TearDown() override {
     for (rb::Ref<Window1>& w : windows_) CloseQuietly(w);
     windows_.clear();
-    // The windows, and with them the players of another plug-in, went first.
-    if (std::exchange(pluginSwapped_, false)) {
+    if (otherPlugin_) {
       rb::ResetPluginRegistryForTesting();
       rb::LoadPlugin(CHIMEWICK_RECORDING_PLUGIN);
       _InitPluginEntrypoints();
+      otherPlugin_ = false;
     }
     rb::SetMsgBoxHook({});
     rb::SetShowURLHook({});
@@ -170,14 +170,15 @@ class CoreTest : public ::testing::Test {
     config_.reset();
   }
 
-  // Puts the playback plug-in at path in place of the recording double for
-  // this test; the double comes back after it. False when it does not load.
-  bool UsePlaybackPlugin(const std::string& path) {
+  // The plug-in at path in place of the recording double for this test: the
+  // host loads it and the program's entries are bound to it. The double is
+  // back after the test, once the test's windows (and their players) are
+  // gone.
+  void UsePlugin(const std::string& path) {
     rb::ResetPluginRegistryForTesting();
-    pluginSwapped_ = true;
-    if (!rb::LoadPlugin(path)) return false;
+    otherPlugin_ = true;
+    ASSERT_TRUE(rb::LoadPlugin(path)) << path;
     _InitPluginEntrypoints();
-    return true;
   }
 
   // Where the preferences file of this test lives.
@@ -243,9 +244,7 @@ class CoreTest : public ::testing::Test {
   std::optional<chimewick_test::PrivateConfigFolder> config_;
   std::string configFolder_;  // the preferences folder of this test
   std::vector<rb::Ref<Window1>> windows_;
-
- private:
-  bool pluginSwapped_ = false;
+  bool otherPlugin_ = false;  // UsePlugin put another plug-in in place
 };
 
 // For tests with MIDI input: traces off, and the virtual MIDI service empty

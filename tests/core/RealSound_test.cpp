@@ -1,9 +1,9 @@
 // Listening to what the window sends: the real playback plug-in renders
 // offline, and the rendered notes are measured for pitch and spectrum.
-// Skipped where the plug-in's test build with the audio seams isn't built.
 #include <cmath>
 #include <cstring>
 
+#include "AudioLayerSeams.h"
 #include "AudioMeasure.h"
 #include "CoreTestFixture.h"
 
@@ -11,10 +11,6 @@ namespace coretest {
 namespace {
 
 using namespace audio_measure;
-
-using SetOfflineFn = void (*)(bool);
-using RenderOfflineFn = int32_t (*)(uint32_t graph, uint32_t frames, float* interleavedStereo);
-using SampleRateFn = int32_t (*)(uint32_t graph, double* rate);
 
 // Where the plug-in keeps its graph handle in the instance data.
 constexpr size_t kGraphOffset = 72;
@@ -26,25 +22,18 @@ class RealSoundTest : public CoreTest {
   void SetUp() override {
     CoreTest::SetUp();
     const std::string path = CHIMEWICK_REAL_AUDIO_PLUGIN;
-    if (path.empty() || !std::filesystem::exists(path))
-      GTEST_SKIP() << "skipped: the playback plug-in with the real audio layer is not built";
     if (!std::filesystem::exists(CHIMEWICK_DEFAULT_SOUNDFONT) && getenv("CHIMEWICK_SOUNDFONT") == nullptr)
       GTEST_SKIP() << "skipped: no SoundFont installed";
-    ASSERT_TRUE(UsePlaybackPlugin(path));
-    void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
-    ASSERT_NE(library, nullptr);
-    setOffline_ = reinterpret_cast<SetOfflineFn>(dlsym(library, "AudioSetOfflineRenderingForTesting"));
-    renderOffline_ = reinterpret_cast<RenderOfflineFn>(dlsym(library, "AUGraphRenderOffline"));
-    sampleRate_ = reinterpret_cast<SampleRateFn>(dlsym(library, "AUGraphGetSampleRate"));
-    dlclose(library);
-    ASSERT_TRUE(setOffline_ && renderOffline_ && sampleRate_);
-    setOffline_(true);
+    UsePlugin(path);
+    seams_ = chimewick_test::LoadedPluginSeams(path);
+    ASSERT_TRUE(seams_.setOffline && seams_.renderOffline && seams_.sampleRate);
+    seams_.setOffline(true);
 
     w_ = MakeWindowWithInstruments({});
     ASSERT_TRUE(w_->player);
     ASSERT_EQ(w_->player->Lasterror(), 0) << "the synthesizer did not start";
     std::memcpy(&graph_, w_->player->PluginObject().InstanceData() + kGraphOffset, sizeof graph_);
-    ASSERT_EQ(sampleRate_(graph_, &rate_), 0);
+    ASSERT_EQ(seams_.sampleRate(graph_, &rate_), 0);
     // The rows as the window's Open makes them: one per name, tagged with
     // its Instrument ID.
     for (int32_t i = 0; i < w_->player->InstrumentCount(); ++i) {
@@ -56,8 +45,8 @@ class RealSoundTest : public CoreTest {
 
   void TearDown() override {
     w_.reset();
+    if (seams_.setOffline) seams_.setOffline(false);
     CoreTest::TearDown();
-    if (setOffline_) setOffline_(false);
   }
 
   void Select(const std::string& name) {
@@ -76,7 +65,7 @@ class RealSoundTest : public CoreTest {
     constexpr size_t kBlock = 512;
     for (size_t at = 0; at < frames; at += kBlock) {
       const auto count = uint32_t(std::min(kBlock, frames - at));
-      EXPECT_EQ(renderOffline_(graph_, count, stereo.data() + 2 * at), 0);
+      EXPECT_EQ(seams_.renderOffline(graph_, count, stereo.data() + 2 * at), 0);
     }
     return MonoMix(stereo);
   }
@@ -92,9 +81,7 @@ class RealSoundTest : public CoreTest {
   }
 
   rb::Ref<Window1> w_;
-  SetOfflineFn setOffline_ = nullptr;
-  RenderOfflineFn renderOffline_ = nullptr;
-  SampleRateFn sampleRate_ = nullptr;
+  chimewick_test::AudioLayerSeams seams_;
   uint32_t graph_ = 0;
   double rate_ = 0;
 };

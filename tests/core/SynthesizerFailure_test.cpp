@@ -13,6 +13,7 @@
 #include <sstream>
 
 #include "CoreTestFixture.h"
+#include "ScopedEnvironment.h"
 
 namespace {
 
@@ -63,10 +64,7 @@ class RealSynthesizerFailureTest : public coretest::MidiCoreTest {
  protected:
   void SetUp() override {
     MidiCoreTest::SetUp();
-    const std::string plugin = CHIMEWICK_REAL_PLUGIN;
-    if (plugin.empty() || !std::filesystem::exists(plugin))
-      GTEST_SKIP() << "skipped: the playback plug-in (PlaybackPlugin.so) is not built";
-    if (!UsePlaybackPlugin(plugin)) GTEST_SKIP() << "skipped: the playback plug-in does not load";
+    UsePlugin(CHIMEWICK_REAL_PLUGIN);
     // Outputs that must not open: no PulseAudio or JACK server answers, and
     // none is started.
     settings_.Set("PULSE_SERVER", "unix:" + configFolder_ + "/no-pulse-server");

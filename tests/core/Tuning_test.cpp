@@ -4,7 +4,7 @@
 #include <QTest>
 
 #include "CoreTestFixture.h"
-#include "SliderProbe.h"
+#include "SliderThumb.h"
 #include "rb/Text.h"
 
 namespace coretest {
@@ -119,7 +119,6 @@ TEST_F(TuningTest, TranspositionChangeWhileThePitchShowsTenResetsThePitchAfterIt
 }
 
 using chimewick_test::ThumbOf;
-using chimewick_test::WheelAwayOverTheThumb;
 
 // Where a label's text stands, window coordinates.
 QRect TextOf(const rb::StaticText& label) {
@@ -206,7 +205,7 @@ TEST_F(TuningTest, RaisingTheShownValueRaisesTheThumb) {
   EXPECT_LT(ThumbOf(*w->TransposeSlider()).center().y(), atRest);
   // The wheel turned away from the player over the pitch thumb raises the
   // shown pitch.
-  WheelAwayOverTheThumb(*w->PitchSlider());
+  chimewick_test::TurnWheelAwayOverThumb(*w->PitchSlider());
   EXPECT_GT(std::stoi(w->PitchSliderValue()->Text().Bytes()), 0);
 }
 

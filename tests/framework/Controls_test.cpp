@@ -16,7 +16,7 @@
 #include <type_traits>
 
 #include "GuiTestSupport.h"
-#include "SliderProbe.h"
+#include "SliderThumb.h"
 
 namespace {
 
@@ -46,7 +46,6 @@ void SendMouse(QWidget* widget, QEvent::Type type, QPoint at) {
 }
 
 using chimewick_test::ThumbOf;
-using chimewick_test::WheelAwayOverTheThumb;
 
 TEST_F(ControlsTest, AssigningSliderValueRaisesValueChangedBeforeItReturns) {
   auto slider = Add<rb::Slider>("PitchSlider", {{"Minimum", -64}, {"Maximum", 64}, {"Value", 0}});
@@ -107,8 +106,7 @@ TEST_F(ControlsTest, SliderIsUprightWhenTallerThanWide) {
     bool vertical;
   };
   for (const Case& c : {Case{84, 85, true}, Case{73, 85, true}, Case{85, 84, false}, Case{50, 50, false}}) {
-    auto slider =
-        Add<rb::Slider>("S", {{"Left", 28}, {"Top", 104}, {"Width", c.width}, {"Height", c.height}});
+    auto slider = Add<rb::Slider>("S", rb::Placed(28, 104, c.width, c.height));
     EXPECT_EQ(slider->IsVertical(), c.vertical) << c.width << "x" << c.height;
     const auto* bar = static_cast<QSlider*>(slider->Widget());
     EXPECT_EQ(bar->orientation(), c.vertical ? Qt::Vertical : Qt::Horizontal);
@@ -117,13 +115,8 @@ TEST_F(ControlsTest, SliderIsUprightWhenTallerThanWide) {
 }
 
 TEST_F(ControlsTest, UprightSliderHoldsItsMinimumAtTheTopAndTheWheelMovesTheThumbItsWay) {
-  auto slider = Add<rb::Slider>("S", {{"Left", 28},
-                                      {"Top", 104},
-                                      {"Width", 84},
-                                      {"Height", 85},
-                                      {"Minimum", -64},
-                                      {"Maximum", 64},
-                                      {"LineStep", 1}});
+  auto slider =
+      Add<rb::Slider>("S", rb::Placed(28, 104, 84, 85, {{"Minimum", -64}, {"Maximum", 64}, {"LineStep", 1}}));
   window->Show();
   slider->SetValue(-64);
   const int topmost = ThumbOf(*slider).center().y();
@@ -132,7 +125,7 @@ TEST_F(ControlsTest, UprightSliderHoldsItsMinimumAtTheTopAndTheWheelMovesTheThum
   slider->SetValue(0);
   const int middle = ThumbOf(*slider).center().y();
   // One step of the wheel turned away from the player moves the thumb up.
-  WheelAwayOverTheThumb(*slider);
+  chimewick_test::TurnWheelAwayOverThumb(*slider);
   EXPECT_LT(slider->Value(), 0);
   EXPECT_LT(ThumbOf(*slider).center().y(), middle);
 }
@@ -157,19 +150,11 @@ TEST_F(ControlsTest, SliderDrawsItsThumbWhereNoLabelCoversItAtAnyValue) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     window = rb::New<rb::Window>();
-    auto slider = Add<rb::Slider>("S", {{"Left", c.slider.left()},
-                                        {"Top", c.slider.top()},
-                                        {"Width", c.slider.width()},
-                                        {"Height", c.slider.height()},
-                                        {"Minimum", -11},
-                                        {"Maximum", 11}});
+    auto slider = Add<rb::Slider>("S", rb::Placed(c.slider.left(), c.slider.top(), c.slider.width(),
+                                                  c.slider.height(), {{"Minimum", -11}, {"Maximum", 11}}));
     for (const QRect& at : c.labels) {
-      Add<rb::StaticText>("Label", {{"Left", at.left()},
-                                    {"Top", at.top()},
-                                    {"Width", at.width()},
-                                    {"Height", at.height()},
-                                    {"Text", "-11"},
-                                    {"InitialParent", "S"}});
+      Add<rb::StaticText>("Label", rb::Placed(at.left(), at.top(), at.width(), at.height(),
+                                              {{"Text", "-11"}, {"InitialParent", "S"}}));
     }
     window->Show();
     for (int v = -11; v <= 11; ++v) {
@@ -183,16 +168,10 @@ TEST_F(ControlsTest, SliderDrawsItsThumbWhereNoLabelCoversItAtAnyValue) {
 }
 
 TEST_F(ControlsTest, APressOnTheThumbOfASliderUnderItsValueLabelDragsIt) {
-  auto slider = Add<rb::Slider>("S", {{"Left", 28},
-                                      {"Top", 104},
-                                      {"Width", 84},
-                                      {"Height", 85},
-                                      {"Minimum", -64},
-                                      {"Maximum", 64},
-                                      {"LiveScroll", false}});
-  auto label = Add<rb::StaticText>(
-      "Value",
-      {{"Left", 56}, {"Top", 136}, {"Width", 35}, {"Height", 20}, {"Text", "0"}, {"InitialParent", "S"}});
+  auto slider = Add<rb::Slider>(
+      "S", rb::Placed(28, 104, 84, 85, {{"Minimum", -64}, {"Maximum", 64}, {"LiveScroll", false}}));
+  auto label =
+      Add<rb::StaticText>("Value", rb::Placed(56, 136, 35, 20, {{"Text", "0"}, {"InitialParent", "S"}}));
   int labelDowns = 0;
   label->SetHandler<bool(int, int)>("MouseDown", [&](int, int) {
     ++labelDowns;
@@ -408,13 +387,9 @@ TEST_F(ControlsTest, ControlsStartFromTheDesignTimeDefaults) {
 }
 
 TEST_F(ControlsTest, CommonPropertiesReadBackAndUnknownOnesAreKept) {
-  auto label = Add<rb::StaticText>("Key", {{"Left", 150},
-                                           {"Top", 136},
-                                           {"Width", 64},
-                                           {"Height", 21},
-                                           {"HelpTag", "Key name"},
-                                           {"DataSource", ""},
-                                           {"LockLeft", false}});
+  auto label = Add<rb::StaticText>(
+      "Key",
+      rb::Placed(150, 136, 64, 21, {{"HelpTag", "Key name"}, {"DataSource", ""}, {"LockLeft", false}}));
   EXPECT_EQ(label->Widget()->geometry(), QRect(150, 136, 64, 21));
   EXPECT_EQ(label->HelpTag().Bytes(), "Key name");
   EXPECT_EQ(label->Widget()->toolTip(), QString("Key name"));
@@ -454,9 +429,8 @@ TEST_F(ControlsTest, StaticTextProperties) {
 }
 
 TEST_F(ControlsTest, LabelWithInitialParentLiesOnItsSlider) {
-  auto label =
-      Add<rb::StaticText>("PitchSliderValue", {{"Left", 56}, {"Top", 136}, {"Width", 35}, {"Height", 20}});
-  auto slider = Add<rb::Slider>("PitchSlider", {{"Left", 28}, {"Top", 104}, {"Width", 84}, {"Height", 85}});
+  auto label = Add<rb::StaticText>("PitchSliderValue", rb::Placed(56, 136, 35, 20));
+  auto slider = Add<rb::Slider>("PitchSlider", rb::Placed(28, 104, 84, 85));
   label->SetProperty("InitialParent", "PitchSlider");
   const QObjectList& stack = slider->Widget()->parentWidget()->children();
   EXPECT_GT(stack.indexOf(label->Widget()), stack.indexOf(slider->Widget()));  // later is on top

@@ -71,7 +71,7 @@ TEST_F(PictureTest, CanvasShowsItsBackdropWithTheMaskApplied) {
   mask->Image().setPixelColor(0, 0, Qt::black);
   icon->Mask()->GetGraphics()->DrawPicture(mask, 0, 0);
   canvas->SetBackdrop(icon);
-  canvas->ApplyProperties({{"Left", 4}, {"Top", 4}, {"Width", 8}, {"Height", 8}});
+  canvas->ApplyProperties(rb::Placed(4, 4, 8, 8));
   window->Construct();
   const QImage shot = canvas->Widget()->grab().toImage();
   EXPECT_EQ(shot.pixelColor(1, 1), QColor(Qt::red));

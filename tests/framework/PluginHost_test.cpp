@@ -299,6 +299,29 @@ TEST_F(PluginHostTest, HiddenBuildStringGivesNilStrings) {
   rb::ReleaseHostString(s);
 }
 
+// What a plug-in asked of the host, as the playback plug-in's tests read it.
+TEST_F(PluginHostTest, TheHostCountsTheCallsOfItsNamedFunctionsUntilReset) {
+  LoadCounter();
+  rb::HostFunctionCalls calls = rb::HostFunctionCallsForTesting();
+  EXPECT_EQ(calls.interfaceVersions, std::vector<int32_t>{9});
+  EXPECT_EQ(calls.registerClass, 1);
+  EXPECT_EQ(calls.buildString, 0);
+  EXPECT_EQ(calls.setStringEncoding, 0);
+  auto label = Member<StringMember>("CounterZel.Label(index as integer) as string");
+  rb::HideHostFunctionForTesting("REALSetStringEncoding", true);
+  rb::ReleaseHostString(label(nullptr, 1));
+  rb::HideHostFunctionForTesting("REALSetStringEncoding", false);
+  rb::ReleaseHostString(label(nullptr, 2));
+  calls = rb::HostFunctionCallsForTesting();
+  EXPECT_EQ(calls.buildString, 2);
+  EXPECT_EQ(calls.setStringEncoding, 1);
+
+  rb::ResetPluginRegistryForTesting();
+  calls = rb::HostFunctionCallsForTesting();
+  EXPECT_TRUE(calls.interfaceVersions.empty());
+  EXPECT_EQ(calls.registerClass + calls.buildString + calls.setStringEncoding, 0);
+}
+
 TEST_F(PluginHostTest, FilesThatAreNoPluginsAreSkippedWithAMessage) {
   struct Case {
     const char* file;

@@ -1,24 +1,22 @@
 // The fixture of the tests that run once against the fake audio layer and
-// once against the real one: the bundle loaded once per process, the fake's
-// record cleared before each test.
+// once against the real one: that build of the bundle registered with the
+// framework's host, the fake's record cleared before each test.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "TestHost.h"
+#include "Bundles.h"
+#include "EventRecorder.h"
+#include "PacketList.h"
+#include "PlaybackObject.h"
 
 class BundleTest : public testing::TestWithParam<AudioKind> {
  protected:
-  void SetUp() override {
-    shared_ = GetSharedBundle(GetParam());
-    if (shared_ == nullptr) GTEST_SKIP() << "the audio layer's library is not built yet";
-    if (shared_->seams.fake != nullptr) shared_->seams.fake->reset();
-  }
-  TestHost& host() { return *shared_->host; }
-  const AudioSeams& seams() { return shared_->seams; }
-  SharedBundle* shared_ = nullptr;
+  void SetUp() override { seams_ = &UseBundle(GetParam()); }
+  const AudioSeams& seams() { return *seams_; }
+  const AudioSeams* seams_ = nullptr;
 };
 
 // Names the instances of a suite by the audio layer they run against.

@@ -10,13 +10,10 @@
 
 namespace {
 
-class Concurrency : public testing::TestWithParam<AudioKind> {};
+class Concurrency : public BundleTest {};
 
 TEST_P(Concurrency, MidiInputThreadAndUiThreadShareAnObjectWithoutLocks) {
-  SharedBundle* shared = GetSharedBundle(GetParam());
-  if (shared == nullptr) GTEST_SKIP() << "the audio layer's library is not built yet";
-  if (shared->seams.fake != nullptr) shared->seams.fake->reset();
-  PlaybackObject object(*shared->host);
+  PlaybackObject object;
   ASSERT_TRUE(object.init());
 
   // The real synthesizer starts voices for every note: fewer rounds there.

@@ -6,11 +6,12 @@
 #include <algorithm>
 #include <climits>
 #include <cstdio>
-#include <filesystem>
 #include <fstream>
 #include <functional>
 
 #include "BundleTest.h"
+#include "ScopedEnvironment.h"
+#include "TemporaryFolder.h"
 
 namespace {
 
@@ -39,7 +40,7 @@ TEST_P(Members, WithoutAGraphEveryMemberButTheGetterFailsWithMinusOneAndSendsNot
        }},
   };
   EventRecorder recorder(seams());
-  PlaybackObject object(host());
+  PlaybackObject object;
   for (const NoGraphCase& c : cases) {
     SCOPED_TRACE(c.member);
     // The getter needs no graph and leaves 0: every -1 below is the member's own.
@@ -55,7 +56,7 @@ TEST_P(Members, WithoutAGraphEveryMemberButTheGetterFailsWithMinusOneAndSendsNot
 }
 
 TEST_P(Members, InitTwiceBuildsANewGraphAndClearsTheChannelTable) {
-  PlaybackObject object(host());
+  PlaybackObject object;
   ASSERT_TRUE(object.init());
   EXPECT_EQ(object.lasterror(), 0);
   const uint32_t first = object.graph();
@@ -88,7 +89,7 @@ TEST_P(Members, SetterSendsBankSelectAndProgramChangeAndTheTableKeepsTheWholeVal
       // The channel's low four bits pick the channel.
       {19, 0x000005, {{0xB3, 0, 0, 0}, {0xB3, 32, 0, 0}, {0xC3, 5, 0, 0}}, 3},
   };
-  PlaybackObject object(host());
+  PlaybackObject object;
   ASSERT_TRUE(object.init());
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << "channel " << c.channel << " value " << std::hex << c.value);
@@ -107,7 +108,7 @@ TEST_P(Members, GetterChecksTheChannelRange) {
     int32_t channel;
     int32_t lasterror;
   } cases[] = {{16, -1}, {-1, -1}, {INT32_MIN, -1}, {INT32_MAX, -1}, {3, 0}, {0, 0}, {15, 0}};
-  PlaybackObject object(host());
+  PlaybackObject object;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.channel);
     EXPECT_EQ(object.instrumentIDOnChannel(c.channel), 0);
@@ -116,7 +117,7 @@ TEST_P(Members, GetterChecksTheChannelRange) {
 }
 
 TEST_P(Members, SendMidiEventPassesTheEventAndLeavesTheChannelTableAlone) {
-  PlaybackObject object(host());
+  PlaybackObject object;
   ASSERT_TRUE(object.init());
   EventRecorder recorder(seams());
   object.sendMidiEvent(0x90, 60, 100, 0);
@@ -130,7 +131,7 @@ TEST_P(Members, SendMidiEventPassesTheEventAndLeavesTheChannelTableAlone) {
 }
 
 TEST_P(Members, TheInstrumentListGivesIDsWhoseNamesComeBack) {
-  PlaybackObject object(host());
+  PlaybackObject object;
   ASSERT_TRUE(object.init());
   const int32_t count = object.instrumentCount();
   EXPECT_EQ(object.lasterror(), 0);
@@ -149,7 +150,7 @@ TEST_P(Members, TheInstrumentListGivesIDsWhoseNamesComeBack) {
 }
 
 TEST_P(Members, CPULoadIsReportedWithLasterrorZero) {
-  PlaybackObject object(host());
+  PlaybackObject object;
   ASSERT_TRUE(object.init());
   const float load = object.cpuLoad();
   EXPECT_EQ(object.lasterror(), 0);
@@ -189,7 +190,7 @@ std::vector<std::string> teardownCalls(uint32_t g) {
 TEST_P(FakeMembers, InitBuildsSynthFilterOutputWithReverbOffThenInitAgainTearsTheOldGraphDownFirst) {
   std::vector<std::string> expected;
   {
-    PlaybackObject object(host());
+    PlaybackObject object;
     ASSERT_TRUE(object.init());
     const uint32_t first = object.graph();
     expected = initCalls(first, 100);
@@ -208,7 +209,7 @@ TEST_P(FakeMembers, InitBuildsSynthFilterOutputWithReverbOffThenInitAgainTearsTh
 }
 
 TEST_P(FakeMembers, ReleasingAnObjectWithoutAGraphCallsNothing) {
-  { PlaybackObject object(host()); }
+  { PlaybackObject object; }
   EXPECT_TRUE(fake().callLog().empty());
 }
 
@@ -219,7 +220,7 @@ TEST_P(FakeMembers, AFailingInitStepReportsItsStatusAndLeavesNoGraph) {
   for (const char* step : steps) {
     SCOPED_TRACE(step);
     fake().reset();
-    PlaybackObject object(host());
+    PlaybackObject object;
     ASSERT_TRUE(object.init());
     object.setInstrumentIDOnChannel(6, 0x20304);
     fake().failNext(step, -12345);
@@ -274,7 +275,7 @@ TEST_P(FakeMembers, FailingAudioCallsSetLasterrorToTheirStatus) {
          return o.channelEntry(2) == 0;
        }},
   };
-  PlaybackObject object(host());
+  PlaybackObject object;
   ASSERT_TRUE(object.init());
   int index = 0;
   for (const Case& c : cases) {
@@ -288,7 +289,7 @@ TEST_P(FakeMembers, FailingAudioCallsSetLasterrorToTheirStatus) {
 }
 
 TEST_P(FakeMembers, TheSetterReportsTheProgramChangesStatusAndStoresTheValueAnyway) {
-  PlaybackObject object(host());
+  PlaybackObject object;
   ASSERT_TRUE(object.init());
   // The unit lookup succeeds; one of the three sends fails.
   const struct {
@@ -309,7 +310,7 @@ TEST_P(FakeMembers, TheSetterReportsTheProgramChangesStatusAndStoresTheValueAnyw
 }
 
 TEST_P(FakeMembers, InstrumentsAndLoadComeFromTheSynthesizerUnit) {
-  PlaybackObject object(host());
+  PlaybackObject object;
   ASSERT_TRUE(object.init());
   EXPECT_EQ(object.instrumentCount(), 5);
   const int32_t ids[] = {0x000000, 0x000010, 0x000105, 0x780000, 0x000020};
@@ -324,7 +325,7 @@ TEST_P(FakeMembers, InstrumentsAndLoadComeFromTheSynthesizerUnit) {
 }
 
 TEST_P(FakeMembers, SendMidiEventPassesTheFourIntegersUnchecked) {
-  PlaybackObject object(host());
+  PlaybackObject object;
   ASSERT_TRUE(object.init());
   EventRecorder recorder(seams());
   object.sendMidiEvent(0x1FF, -1, 300, 17);
@@ -348,7 +349,7 @@ std::optional<int32_t> findInstrument(PlaybackObject& object, const std::string&
 }
 
 TEST_P(RealMembers, TheSoundFontOffersTheDefaultPresetInstruments) {
-  PlaybackObject object(host());
+  PlaybackObject object;
   ASSERT_TRUE(object.init());
   EXPECT_GT(object.instrumentCount(), 100);
   for (const char* name : {"Organ 1", "Piano 1", "E.Piano 1", "Banjo", "Cello", "Jazz"})
@@ -356,18 +357,16 @@ TEST_P(RealMembers, TheSoundFontOffersTheDefaultPresetInstruments) {
 }
 
 TEST_P(RealMembers, AMissingOrBrokenSoundFontFailsInitAndLaterMembersFail) {
-  const std::filesystem::path dir =
-      std::filesystem::temp_directory_path() / ("playback-sf-" + std::to_string(::getpid()));
-  std::filesystem::create_directories(dir);
+  const chimewick_test::TemporaryFolder dir("playback-sf");
   const std::string garbage = (dir / "garbage.sf2").string();
   {
     std::ofstream out(garbage, std::ios::binary);
     for (int i = 0; i < 4096; ++i) out.put(static_cast<char>((i * 7919) >> 3));
   }
-  for (const std::string& path : {(dir / "missing.sf2").string(), garbage, dir.string()}) {
+  for (const std::string& path : {(dir / "missing.sf2").string(), garbage, dir.path().string()}) {
     SCOPED_TRACE(path);
-    ScopedEnv soundFont("CHIMEWICK_SOUNDFONT", path.c_str());
-    PlaybackObject object(host());
+    chimewick_test::ScopedEnvironment soundFont("CHIMEWICK_SOUNDFONT", path);
+    PlaybackObject object;
     EXPECT_FALSE(object.init());
     EXPECT_NE(object.lasterror(), 0);
     EXPECT_EQ(object.graph(), 0u);
@@ -380,7 +379,6 @@ TEST_P(RealMembers, AMissingOrBrokenSoundFontFailsInitAndLaterMembersFail) {
     EXPECT_EQ(object.lasterror(), -1);
     EXPECT_TRUE(recorder.events().empty());
   }
-  std::filesystem::remove_all(dir);
 }
 
 INSTANTIATE_TEST_SUITE_P(Audio, RealMembers, testing::Values(AudioKind::Real), AudioKindName);

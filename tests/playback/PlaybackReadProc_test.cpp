@@ -49,31 +49,31 @@ const ReaderCase kReaderCases[] = {
      {{0x90, 0, 0, 0}, {0x90, 0x3C, 0x64, 0}, {0xE1, 0x00, 0x40, 0}}},
 };
 
-class Reader : public BundleTest {};
-
-TEST_P(Reader, CutsPacketListsIntoMessagesAtStatusBytes) {
-  PlaybackObject object(host());
-  ASSERT_TRUE(object.init());
-  for (const ReaderCase& c : kReaderCases) {
-    SCOPED_TRACE(c.name);
-    EventRecorder recorder(seams());
-    object.readPackets(PacketList(c.packets));
-    EXPECT_EQ(recorder.events(), c.sent);
+class Reader : public BundleTest {
+ protected:
+  // Reads each case's packet list into a started object and expects what
+  // reached the synthesizer.
+  template <class Cases>
+  void expectSent(const Cases& cases) {
+    PlaybackObject object;
+    ASSERT_TRUE(object.init());
+    for (const ReaderCase& c : cases) {
+      SCOPED_TRACE(c.name);
+      EventRecorder recorder(seams());
+      object.readPackets(PacketList(c.packets));
+      EXPECT_EQ(recorder.events(), c.sent);
+    }
   }
-}
+};
+
+TEST_P(Reader, CutsPacketListsIntoMessagesAtStatusBytes) { expectSent(kReaderCases); }
 
 TEST_P(Reader, LongSystemExclusiveNeverOverrunsAndOnlyItsFirstThreeBytesAreSent) {
-  PlaybackObject object(host());
-  ASSERT_TRUE(object.init());
   Bytes sysex{0xF0};
   for (int i = 0; i < 1000; ++i) sysex.push_back(static_cast<uint8_t>(i & 0x7F));
   sysex.push_back(0xF7);
 
-  struct Case {
-    const char* name;
-    std::vector<Bytes> packets;
-    std::vector<MidiEvent> sent;
-  } cases[] = {
+  ReaderCase cases[] = {
       {"OnePacket", {sysex, {0x90, 0x3C, 0x64}}, {{0xF0, 0, 1, 0}, {0xF7, 0, 0, 0}, {0x90, 0x3C, 0x64, 0}}},
       {"ManyPackets", {}, {{0xF0, 0, 1, 0}, {0xF7, 0, 0, 0}, {0x90, 0x3C, 0x64, 0}}},
       {"DataOnlyLongerThanTheBuffer", {Bytes(700, 0x55)}, {{0x55, 0x55, 0x55, 0}}},
@@ -82,17 +82,11 @@ TEST_P(Reader, LongSystemExclusiveNeverOverrunsAndOnlyItsFirstThreeBytesAreSent)
   for (std::size_t at = 0; at < sysex.size(); at += 97)
     cases[1].packets.emplace_back(sysex.begin() + at, sysex.begin() + std::min(at + 97, sysex.size()));
   cases[1].packets.push_back({0x90, 0x3C, 0x64});
-
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    EventRecorder recorder(seams());
-    object.readPackets(PacketList(c.packets));
-    EXPECT_EQ(recorder.events(), c.sent);
-  }
+  expectSent(cases);
 }
 
 TEST_P(Reader, TracksBankSelectAndProgramChangePerChannel) {
-  PlaybackObject object(host());
+  PlaybackObject object;
   ASSERT_TRUE(object.init());
   EventRecorder recorder(seams());
   object.readPackets(PacketList({{0xB2, 0x00, 0x05}, {0xB2, 0x20, 0x01}, {0xC2, 0x07}}));
@@ -122,7 +116,7 @@ TEST_P(Reader, EachUpdateKeepsTheOtherTwoFieldsAndClearsBitsAboveTwentyTwo) {
       {"NotesLeaveItAlone", 0x050107, {0x94, 0x00, 0x64}, 0x050107},
       {"LoneControlStatusIsBankMsbZero", 0x050107, {0xB4}, 0x000107},
   };
-  PlaybackObject object(host());
+  PlaybackObject object;
   ASSERT_TRUE(object.init());
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -133,7 +127,7 @@ TEST_P(Reader, EachUpdateKeepsTheOtherTwoFieldsAndClearsBitsAboveTwentyTwo) {
 }
 
 TEST_P(Reader, WithoutAGraphNothingIsSentButTheTableIsStillTracked) {
-  PlaybackObject object(host());
+  PlaybackObject object;
   EventRecorder recorder(seams());
   object.readPackets(PacketList({{0xB9, 0x00, 0x01, 0xB9, 0x20, 0x02, 0xC9, 0x03, 0x99, 0x24, 0x64}}));
   EXPECT_TRUE(recorder.events().empty());
@@ -141,7 +135,7 @@ TEST_P(Reader, WithoutAGraphNothingIsSentButTheTableIsStillTracked) {
 }
 
 TEST_P(Reader, CallbackGivesTheFullAddressAndChangesNothing) {
-  PlaybackObject object(host());
+  PlaybackObject object;
   object.sendMidiEvent(0x90, 1, 1, 0);  // no graph: Lasterror -1
   const intptr_t address = object.callback();
   EXPECT_NE(address, 0);
@@ -161,7 +155,7 @@ class FakeReader : public Reader {};
 // The zeros in place of missing data bytes are fillers: the reader tells the
 // synthesizer how many of the three bytes each message really had.
 TEST_P(FakeReader, TellsTheSynthesizerHowManyOfTheThreeBytesWereReal) {
-  PlaybackObject object(host());
+  PlaybackObject object;
   ASSERT_TRUE(object.init());
   object.readPackets(PacketList({{0xE0},
                                  {0xC5, 0x07},
@@ -261,11 +255,10 @@ std::vector<Bytes> randomPacketList(XorShift& random) {
 }
 
 TEST(ReaderFuzz, HundredThousandRandomPacketListsMatchTheModelWithoutOverruns) {
-  SharedBundle* shared = GetSharedBundle(AudioKind::Fake);
-  shared->seams.fake->reset();
-  PlaybackObject object(*shared->host);
+  const AudioSeams& seams = UseBundle(AudioKind::Fake);
+  PlaybackObject object;
   ASSERT_TRUE(object.init());
-  EventRecorder recorder(shared->seams);
+  EventRecorder recorder(seams);
   ReaderModel model;
   XorShift random{20261208};
   constexpr int kLists = 100000;

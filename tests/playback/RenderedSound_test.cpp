@@ -7,7 +7,9 @@
 #include <utility>
 
 #include "AudioMeasure.h"
-#include "TestHost.h"
+#include "Bundles.h"
+#include "PacketList.h"
+#include "PlaybackObject.h"
 
 namespace {
 
@@ -16,11 +18,10 @@ using namespace audio_measure;
 class RenderedSound : public testing::Test {
  protected:
   void SetUp() override {
-    shared_ = GetSharedBundle(AudioKind::Real);
-    if (shared_ == nullptr) GTEST_SKIP() << "the audio layer's library is not built yet";
-    object_ = std::make_unique<PlaybackObject>(*shared_->host);
+    seams_ = &UseBundle(AudioKind::Real);
+    object_ = std::make_unique<PlaybackObject>();
     ASSERT_TRUE(object_->init());
-    ASSERT_EQ(shared_->seams.sampleRate(object_->graph(), &sampleRate_), 0);
+    ASSERT_EQ(seams_->sampleRate(object_->graph(), &sampleRate_), 0);
     ASSERT_GT(sampleRate_, 8000.0);
   }
 
@@ -31,7 +32,7 @@ class RenderedSound : public testing::Test {
     constexpr std::size_t kBlock = 512;
     for (std::size_t at = 0; at < frames; at += kBlock) {
       const auto count = static_cast<uint32_t>(std::min(kBlock, frames - at));
-      EXPECT_EQ(shared_->seams.renderOffline(object_->graph(), count, stereo.data() + 2 * at), 0);
+      EXPECT_EQ(seams_->renderOffline(object_->graph(), count, stereo.data() + 2 * at), 0);
     }
     return MonoMix(stereo);
   }
@@ -59,7 +60,7 @@ class RenderedSound : public testing::Test {
     object_->sendMidiEvent(0xB0 | channel, number, value, 0);
   }
 
-  SharedBundle* shared_ = nullptr;
+  const AudioSeams* seams_ = nullptr;
   std::unique_ptr<PlaybackObject> object_;
   double sampleRate_ = 0.0;
 };

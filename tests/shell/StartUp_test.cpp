@@ -13,6 +13,7 @@
 
 #include "FileTypes.h"
 #include "MenuBar1.h"
+#include "PlaybackClassWords.h"
 #include "PlaybackEntrypoints.h"
 #include "ProcessLife.h"
 #include "ProjectPictures.h"
@@ -26,98 +27,29 @@
 
 namespace {
 
-const char* const kPlaybackEntryNames[] = {
-    "MidiPlaybackZel.__exit",
-    "MidiPlaybackZel.Callback as integer",
-    "MidiPlaybackZel.Init as boolean",
-    "MidiPlaybackZel.SendMidiEvent(Status as integer, Data1 as integer, Data2 as integer, OffsetSampleFrame "
-    "as integer)",
-    "MidiPlaybackZel.InstrumentCount as integer",
-    "MidiPlaybackZel.InstrumentID(index as integer) as integer",
-    "MidiPlaybackZel.InstrumentName(index as integer) as string",
-    "MidiPlaybackZel.CPULoad as single",
-    "MidiPlaybackZel.InstrumentIDOnChannel(Channel as integer) as integer",
-    "MidiPlaybackZel.InstrumentIDOnChannel(Channel as integer) as integer.Set",
-};
-
-bool LoadRealPlugin() {
-  const std::string path = rb::DefaultPluginFolder() + "/PlaybackPlugin.so";
-  return std::filesystem::exists(path) && rb::LoadPlugin(path);
-}
+bool LoadRealPlugin() { return rb::LoadPlugin(rb::DefaultPluginFolder() + "/PlaybackPlugin.so"); }
 
 TEST(StartUp, TheEntryTableBindsAllTenPlaybackNames) {
-  if (!LoadRealPlugin()) GTEST_SKIP() << "the playback plug-in is not built";
+  ASSERT_TRUE(LoadRealPlugin());
   _InitPluginEntrypoints();
   auto& table = PluginEntrypoints();
-  ASSERT_EQ(table.Size(), std::size(kPlaybackEntryNames));
+  const std::vector<std::string> names = chimewick_test::PlaybackEntryNames();
+  ASSERT_EQ(table.Size(), names.size());
   for (size_t i = 0; i < table.Size(); ++i) {
-    EXPECT_EQ(table.Name(i), kPlaybackEntryNames[i]);
-    EXPECT_TRUE(table.IsBound(i)) << kPlaybackEntryNames[i];
+    EXPECT_EQ(table.Name(i), names[i]);
+    EXPECT_TRUE(table.IsBound(i)) << names[i];
   }
 }
 
-// The playback class record as a host built elsewhere reads it: plain words
-// at their indexes (pointer-sized on this build), with the values the record
-// format gives, never through the plug-in's own declaration of the record.
+// The playback class record as the program's host registered it, read as a
+// host built elsewhere reads it: plain words at their indexes.
 TEST(StartUp, ThePlaybackClassRecordHoldsItsValuesAtTheirWordIndexes) {
-  if (!LoadRealPlugin()) GTEST_SKIP() << "the playback plug-in is not built";
-  const auto* words = reinterpret_cast<const uintptr_t*>(rb::FindPluginClass("MidiPlaybackZel"));
-  ASSERT_NE(words, nullptr);
-  const auto text = [](uintptr_t word) {
-    return word == 0 ? std::string("(none)") : std::string(reinterpret_cast<const char*>(word));
-  };
-  const auto entry = [](const std::string& name) {
-    return reinterpret_cast<uintptr_t>(
-        rb::RuntimeLookupPluginEntrypoint(("MidiPlaybackZel." + name).c_str()));
-  };
-  EXPECT_EQ(words[0], 9u) << "record version";
-  EXPECT_EQ(text(words[1]), "MidiPlaybackZel");
-  EXPECT_EQ(words[2], 0u) << "no superclass";
-  EXPECT_EQ(words[3], 92u) << "instance data size";
-  EXPECT_NE(words[4], 0u) << "the host wrote the instance data offset";
-  EXPECT_EQ(words[5], 0u) << "no constructor";
-  EXPECT_NE(words[6], 0u);
-  EXPECT_EQ(words[6], entry("__exit")) << "the destructor";
-  EXPECT_EQ(words[8], 2u) << "property count";
-  EXPECT_EQ(words[10], 8u) << "method count";
-  for (int i = 11; i <= 19; ++i) EXPECT_EQ(words[i], 0u) << "word " << i;
-  EXPECT_EQ(words[20], 4u) << "class flags";
-  for (int i = 21; i <= 31; ++i) EXPECT_EQ(words[i], 0u) << "word " << i;
-
-  // Method entries of four words: function, setter, declaration, flags.
-  const auto* methods = reinterpret_cast<const uintptr_t*>(words[9]);
-  ASSERT_NE(methods, nullptr);
-  for (size_t i = 0; i < 8; ++i) {
-    const uintptr_t* m = methods + 4 * i;
-    const std::string declaration = text(m[2]);
-    EXPECT_EQ("MidiPlaybackZel." + declaration, kPlaybackEntryNames[i + 1]) << "entry " << i;
-    EXPECT_EQ(m[0], entry(declaration)) << declaration;
-    EXPECT_EQ(m[1], i == 7 ? entry(declaration + ".Set") : 0u) << declaration;
-    EXPECT_EQ(m[3], 4u) << declaration;
-  }
-  // Property entries of ten words: group, name, type, flags, getter, setter,
-  // field offset and three zeros.
-  const auto* properties = reinterpret_cast<const uintptr_t*>(words[7]);
-  ASSERT_NE(properties, nullptr);
-  const struct {
-    const char* name;
-    uintptr_t offset;
-  } expected[] = {{"Handle", 0}, {"Lasterror", 4}};
-  for (size_t i = 0; i < 2; ++i) {
-    const uintptr_t* p = properties + 10 * i;
-    EXPECT_EQ(p[0], 0u) << "no group";
-    EXPECT_EQ(text(p[1]), expected[i].name);
-    EXPECT_EQ(text(p[2]), "Integer");
-    EXPECT_EQ(p[3], 6u) << expected[i].name;
-    EXPECT_EQ(p[4], ~uintptr_t{0}) << "getter -1: the host reads the field";
-    EXPECT_EQ(p[5], 0u) << "read-only";
-    EXPECT_EQ(p[6], expected[i].offset);
-    EXPECT_EQ(p[7] | p[8] | p[9], 0u);
-  }
+  ASSERT_TRUE(LoadRealPlugin());
+  chimewick_test::ExpectPlaybackClassRecordWords();
 }
 
 TEST(StartUp, OneChangedCharacterLeavesTheEntryUnboundAndItsCallFailsInOrder) {
-  if (!LoadRealPlugin()) GTEST_SKIP() << "the playback plug-in is not built";
+  ASSERT_TRUE(LoadRealPlugin());
   struct Case {
     const char* name;
   };
@@ -314,8 +246,7 @@ TEST(WholeProgram, StartsHeadlessQuitsAndWritesItsPreferencesOnce) {
 // with code 0, makes no second window (with its MIDI client and synthesizer)
 // and leaves the preferences as they were (they would move a slider).
 TEST(WholeProgram, ASigtermWhileTheStartUpMessageShowsEndsItWithoutASecondWindow) {
-  const chimewick_test::TemporaryFolder folder("sigterm");
-  const std::filesystem::path& config = folder.path();
+  const chimewick_test::TemporaryFolder config("sigterm");
   const auto prefs = config / "Chimewick.prefs";
   const std::string original =
       "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<chimewickprefs version=\"1.0\">\n"
@@ -330,7 +261,7 @@ TEST(WholeProgram, ASigtermWhileTheStartUpMessageShowsEndsItWithoutASecondWindow
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
     setenv("CHIMEWICK_AUDIO_OUTPUT", ("wav:" + heard.string()).c_str(), 1);
     setenv("CHIMEWICK_MIDI", "none", 1);  // names no service: the MIDI client cannot start
-    setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+    setenv("XDG_CONFIG_HOME", config.path().c_str(), 1);
     const int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (fd >= 0) dup2(fd, 2);
     execl(CHIMEWICK_EXECUTABLE, CHIMEWICK_EXECUTABLE, static_cast<char*>(nullptr));

@@ -15,13 +15,8 @@ class StaticURLTest : public ::testing::Test {
     window = rb::New<rb::Window>();
     link = rb::New<StaticURL>();
     window->AddControl(link, "homePage");
-    link->ApplyProperties({{"Left", 24},
-                           {"Top", 307},
-                           {"Width", 236},
-                           {"Height", 13},
-                           {"Text", "Brambury Software"},
-                           {"TextColor", "0000CC"},
-                           {"Underline", false}});
+    link->ApplyProperties(rb::Placed(
+        24, 307, 236, 13, {{"Text", "Brambury Software"}, {"TextColor", "0000CC"}, {"Underline", false}}));
   }
   void Click(int x, int y) {
     EXPECT_TRUE(link->RaiseEvent<bool>("MouseDown", x, y));

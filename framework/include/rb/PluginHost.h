@@ -48,6 +48,19 @@ void ResetPluginRegistryForTesting();
 void SetHostVersionForTesting(double version);
 void HideHostFunctionForTesting(const char* name, bool hidden);
 
+// What plug-ins asked of the host's named functions since the registry was
+// last reset (tests only): the interface versions handed to
+// RegisterPluginVersion in order, and how many times PluginRegisterClass,
+// REALBuildString and REALSetStringEncoding ran.
+struct HostFunctionCalls {
+  std::vector<int32_t> interfaceVersions;
+  int registerClass = 0;
+  int buildString = 0;
+  int setStringEncoding = 0;
+};
+// UI thread; the string counts may grow on any thread meanwhile.
+HostFunctionCalls HostFunctionCallsForTesting();
+
 // An object of a plug-in class. Its instance data is zero-filled when made;
 // the record's destructor runs on release.
 class PluginObject : public Object {

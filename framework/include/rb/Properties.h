@@ -12,6 +12,10 @@ namespace rb {
 
 using PropertyList = std::vector<std::pair<String, Variant>>;
 
+// A control's rectangle in window coordinates (Left, Top, Width, Height),
+// then the properties in more. Any thread.
+PropertyList Placed(int left, int top, int width, int height, const PropertyList& more = {});
+
 // Properties that every window and control keeps by name. A property the
 // class acts on changes what is shown; every other one is stored as given and
 // reads back with Property().

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 
+#include "PlaybackEntryNames.h"
 #include "rb/PluginInterface.h"
 
 // A double's member functions, each with the plug-in's C calling convention
@@ -63,17 +64,14 @@ class PlaybackClassDeclaration {
             {nullptr, "Lasterror", "Integer", 6, -1, nullptr, PluginWord(lasterrorOffset), {}},
         },
         methods_{
-            {m.callback, nullptr, "Callback as integer", 4},
-            {m.init, nullptr, "Init as boolean", 4},
-            {m.sendMidiEvent, nullptr,
-             "SendMidiEvent(Status as integer, Data1 as integer, Data2 as integer, OffsetSampleFrame as integer)",
-             4},
-            {m.instrumentCount, nullptr, "InstrumentCount as integer", 4},
-            {m.instrumentID, nullptr, "InstrumentID(index as integer) as integer", 4},
-            {m.instrumentName, nullptr, "InstrumentName(index as integer) as string", 4},
-            {m.cpuLoad, nullptr, "CPULoad as single", 4},
-            {m.getInstrumentIDOnChannel, m.setInstrumentIDOnChannel,
-             "InstrumentIDOnChannel(Channel as integer) as integer", 4},
+            {m.callback, nullptr, chimewick_test::kPlaybackDeclarations[0], 4},
+            {m.init, nullptr, chimewick_test::kPlaybackDeclarations[1], 4},
+            {m.sendMidiEvent, nullptr, chimewick_test::kPlaybackDeclarations[2], 4},
+            {m.instrumentCount, nullptr, chimewick_test::kPlaybackDeclarations[3], 4},
+            {m.instrumentID, nullptr, chimewick_test::kPlaybackDeclarations[4], 4},
+            {m.instrumentName, nullptr, chimewick_test::kPlaybackDeclarations[5], 4},
+            {m.cpuLoad, nullptr, chimewick_test::kPlaybackDeclarations[6], 4},
+            {m.getInstrumentIDOnChannel, m.setInstrumentIDOnChannel, chimewick_test::kPlaybackDeclarations[7], 4},
         } {
     definition_.version = kPluginRecordVersion;
     definition_.name = "MidiPlaybackZel";

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "AudioToolboxTesting.h"
+#include "ScopedEnvironment.h"
 
 namespace chimewick::audio::testing {
 
@@ -100,24 +101,7 @@ inline double rms(const std::vector<float>& samples, size_t from = 0) {
   return samples.size() > from ? std::sqrt(sum / double(samples.size() - from)) : 0.0;
 }
 
-// Sets an environment variable for the life of the object.
-class ScopedEnvironment {
- public:
-  ScopedEnvironment(const char* name, const std::string& value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old, hadOld_ = true;
-    ::setenv(name, value.c_str(), 1);
-  }
-  ~ScopedEnvironment() {
-    if (hadOld_)
-      ::setenv(name_, old_.c_str(), 1);
-    else
-      ::unsetenv(name_);
-  }
-
- private:
-  const char* name_;
-  std::string old_;
-  bool hadOld_ = false;
-};
+// The tests' one way of setting an environment variable for a scope.
+using chimewick_test::ScopedEnvironment;
 
 }  // namespace chimewick::audio::testing

@@ -16,6 +16,7 @@
 #include "AudioMeasure.h"
 #include "GraphTestSupport.h"
 #include "ProcessThreads.h"
+#include "TemporaryFolder.h"
 
 namespace chimewick::audio::testing {
 namespace {
@@ -26,12 +27,6 @@ constexpr const char* kDefaultSoundFont = CHIMEWICK_DEFAULT_SOUNDFONT;
 
 class SoundFonts : public OfflineRendering {
  protected:
-  SoundFonts() {
-    folder_ = fs::temp_directory_path() / ("chimewick-audio-sf-" + std::to_string(::getpid()));
-    fs::create_directories(folder_);
-  }
-  ~SoundFonts() override { fs::remove_all(folder_); }
-
   std::string write(const std::string& name, const std::vector<char>& bytes) {
     const fs::path path = folder_ / name;
     std::ofstream(path, std::ios::binary).write(bytes.data(), std::streamsize(bytes.size()));
@@ -42,7 +37,7 @@ class SoundFonts : public OfflineRendering {
     return std::vector<char>(std::istreambuf_iterator<char>(in), {});
   }
 
-  fs::path folder_;
+  const chimewick_test::TemporaryFolder folder_{"audio-sf"};
 };
 
 struct Case {
@@ -86,7 +81,7 @@ TEST_F(SoundFonts, AMissingEmptyOrCorruptSoundFontFailsInitialisationWithItsReas
 
   const Case cases[] = {
       {"missing", (folder_ / "missing.sf2").string(), "No such file"},
-      {"a folder", folder_.string(), "not a regular file"},
+      {"a folder", folder_.path().string(), "not a regular file"},
       {"empty", write("empty.sf2", {}), "empty"},
       {"random bytes", write("garbage.sf2", garbage), "cannot load the SoundFont"},
       {"not RIFF", write("rifx.sf2", wrongMagic), "cannot load the SoundFont"},

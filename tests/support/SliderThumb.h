@@ -1,10 +1,8 @@
-// A framework slider as the player meets it: where its thumb stands, and one
-// step of the mouse wheel over it. UI thread.
+// A framework slider's thumb as the player sees and moves it.
 #pragma once
 
 #include <QCoreApplication>
 #include <QSlider>
-#include <QStyle>
 #include <QStyleOptionSlider>
 #include <QWheelEvent>
 
@@ -15,21 +13,20 @@ namespace chimewick_test {
 // Where the slider draws its thumb now, in window coordinates: the style's
 // answer for the option the slider itself paints and hit-tests with.
 inline QRect ThumbOf(const rb::Slider& slider) {
-  struct Options : QSlider {
+  struct SliderOptions : QSlider {
     using QSlider::initStyleOption;
   };
   const auto* bar = static_cast<const QSlider*>(slider.Widget());
   QStyleOptionSlider option;
-  void (QSlider::*init)(QStyleOptionSlider*) const = &Options::initStyleOption;
+  void (QSlider::*init)(QStyleOptionSlider*) const = &SliderOptions::initStyleOption;
   (bar->*init)(&option);
   return bar->style()
       ->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderHandle, bar)
       .translated(bar->pos());
 }
 
-// One step of the wheel turned away from the player, over the slider's
-// thumb.
-inline void WheelAwayOverTheThumb(const rb::Slider& slider) {
+// One step of the mouse wheel turned away from the player, over the thumb.
+inline void TurnWheelAwayOverThumb(const rb::Slider& slider) {
   QWidget* bar = slider.Widget();
   const QPointF at = ThumbOf(slider).center() - bar->pos();
   QWheelEvent away(at, bar->mapToGlobal(at), QPoint(), QPoint(0, 120), Qt::NoButton, Qt::NoModifier,

@@ -7,17 +7,23 @@
 #include <cstdio>
 #include <mutex>
 
+#include "chimewick/JackSession.h"
 #include "chimewick/Log.h"
 
 namespace chimewick::audio {
 
 namespace {
 
-thread_local bool rendering = false;
+// Initial-exec: this library is loaded with the plug-in, and the first use
+// on the audio thread must not allocate.
+__attribute__((tls_model("initial-exec"))) thread_local bool rendering = false;
 std::atomic<unsigned> leftOutWhileRendering{0};
 
+// The audio thread, or JACK's real-time thread (which also plays MIDI).
+bool onRealTimeThread() noexcept { return rendering || chimewick::jack::onProcessThread(); }
+
 void fluidLogToOurs(int level, const char* message, void*) {
-  if (rendering) {
+  if (onRealTimeThread()) {
     leftOutWhileRendering.fetch_add(1, std::memory_order_relaxed);
     return;
   }
@@ -31,8 +37,12 @@ RenderThreadScope::RenderThreadScope() noexcept { rendering = true; }
 RenderThreadScope::~RenderThreadScope() { rendering = false; }
 
 void logLine(const char* format, ...) {
+  if (onRealTimeThread()) {
+    leftOutWhileRendering.fetch_add(1, std::memory_order_relaxed);
+    return;
+  }
   if (const unsigned leftOut = leftOutWhileRendering.exchange(0, std::memory_order_relaxed)) {
-    audioLog.line("%u fluidsynth messages from the audio thread left out", leftOut);
+    audioLog.line("%u messages from the audio thread left out", leftOut);
   }
   va_list arguments;
   va_start(arguments, format);

@@ -35,7 +35,8 @@ class SynthUnit final : public Unit {
   OSStatus setProperty(uint32_t propertyID, uint32_t scope, uint32_t element, const void* data,
                        uint32_t dataSize) override;
 
-  // Plays one MIDI event. Any thread; may wait briefly on the channel state.
+  // Plays one MIDI event. Any thread, JACK's real-time one included: no lock
+  // but FluidSynth's own, no allocation.
   OSStatus midiEvent(uint32_t status, uint32_t data1, uint32_t data2);
 
   // The synthesizer the render plan runs. Audio thread once published.
@@ -61,8 +62,8 @@ class SynthUnit final : public Unit {
   std::vector<Instrument> instruments_;  // UI thread
   std::atomic<bool> initialized_{false};
   bool reverbOn_ = true;
-  std::mutex tuningMutex_;  // MIDI and UI threads; never the audio thread
-  std::array<ChannelTuning, kChannels> tuning_{};
+  // MIDI and UI threads; changed by compare-and-swap, never locked.
+  std::array<std::atomic<ChannelTuning>, kChannels> tuning_{};
 };
 
 }  // namespace chimewick::audio

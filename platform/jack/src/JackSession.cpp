@@ -1,5 +1,7 @@
 #include "chimewick/JackSession.h"
 
+#include <pthread.h>
+
 #include <cstring>
 
 #include "chimewick/Log.h"
@@ -217,6 +219,7 @@ std::vector<Member*> Session::membersNow() {
 }
 
 void Session::run() {
+  pthread_setname_np(pthread_self(), "jack-session");
   while (!stopping_.load(std::memory_order_acquire)) {
     wake_.wait();
     if (lost_.load(std::memory_order_acquire)) handleLoss();

@@ -8,6 +8,7 @@
 // connects and unregisters its JACK ports; it sleeps until there is work.
 #include <jack/midiport.h>
 #include <jack/uuid.h>
+#include <pthread.h>
 
 #include <array>
 #include <atomic>
@@ -54,7 +55,7 @@ class JackClient final : public ServiceClient,
     std::shared_ptr<jack::Session> session = jack::Session::open(name.empty() ? "Chimewick" : name, status);
     if (!session) return nullptr;
     auto client = std::shared_ptr<JackClient>(new JackClient(session, listener));
-    session->withClient([&](jack_client_t* c) { client->listSources(c); });
+    session->withClient([&](jack_client_t* c) { client->listSources(c, true); });
     session->join(*client, jack::Place::None);
     status = kStatusOk;
     return client;
@@ -115,15 +116,16 @@ class JackClient final : public ServiceClient,
   JackClient(std::shared_ptr<jack::Session> session, ClientListener& listener)
       : session_(std::move(session)), handle_(nextClientHandle_.fetch_add(1)), listener_(&listener) {}
 
-  // Lists the MIDI outputs of other clients and remembers each.
-  std::vector<SourceInfo> listSources(jack_client_t* client) {
+  // Lists the MIDI outputs of other clients and remembers each; announced:
+  // they are all there before any notice still to come (the client's start).
+  std::vector<SourceInfo> listSources(jack_client_t* client, bool announced = false) {
     std::vector<SourceInfo> list;
     const char** names = jack_get_ports(client, nullptr, JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput);
     if (names == nullptr) return list;
     for (const char** n = names; *n != nullptr; ++n) {
       jack_port_t* port = jack_port_by_name(client, *n);
       if (port == nullptr || jack_port_is_mine(client, port)) continue;
-      list.push_back({remember(jack_port_uuid(port), *n), *n});
+      list.push_back({remember(jack_port_uuid(port), *n, announced), *n});
     }
     jack_free(names);
     return list;
@@ -131,18 +133,25 @@ class JackClient final : public ServiceClient,
 
   // What a removal notice needs of a source port is kept from when the port
   // was first seen: the server may have released the port by the time the
-  // notice is read.
-  int32_t remember(jack_uuid_t uuid, const std::string& name) {
+  // notice is read. A port listed before its registration notice has been
+  // read is not announced yet: a removal notice read meanwhile is about the
+  // port that had its number before (JACK reuses them, and sends two removal
+  // notices per port).
+  int32_t remember(jack_uuid_t uuid, const std::string& name, bool announced) {
     const int32_t handle = handleOf(name);
     std::lock_guard lock(knownMutex_);
-    known_.insert_or_assign(uuid, handle);
+    auto [it, added] = known_.try_emplace(uuid, Known{handle, announced});
+    if (!added) {
+      if (it->second.handle != handle) it->second = Known{handle, announced};
+      it->second.announced = it->second.announced || announced;
+    }
     return handle;
   }
   std::optional<int32_t> forget(jack_uuid_t uuid) {
     std::lock_guard lock(knownMutex_);
     auto it = known_.find(uuid);
-    if (it == known_.end()) return std::nullopt;
-    const int32_t handle = it->second;
+    if (it == known_.end() || !it->second.announced) return std::nullopt;
+    const int32_t handle = it->second.handle;
     known_.erase(it);
     return handle;
   }
@@ -161,7 +170,11 @@ class JackClient final : public ServiceClient,
   std::map<int32_t, std::string> names_;
   int32_t nextHandle_ = 1;
   std::mutex knownMutex_;
-  std::map<jack_uuid_t, int32_t> known_;  // source port's uuid -> handle
+  struct Known {
+    int32_t handle;
+    bool announced;  // its registration notice has been read
+  };
+  std::map<jack_uuid_t, Known> known_;  // source port's uuid -> what it was
   std::mutex portsMutex_;
   std::vector<JackPort*> ports_;
   static inline std::atomic<int32_t> nextClientHandle_{1};
@@ -363,6 +376,7 @@ class JackPort final : public InputPort, public jack::Member {
   // clients not active yet, and unregisters the inputs of sources that went.
   // Sleeps until woken, or until the next retry is due.
   void work() {
+    pthread_setname_np(pthread_self(), "jack-midi-work");
     while (!stop_.load(std::memory_order_acquire)) {
       std::optional<Clock::time_point> due;
       {
@@ -510,7 +524,7 @@ void JackClient::portRegistered(jack_client_t* client, jack_port_id_t id, bool r
   if (!(jack_port_flags(port) & JackPortIsOutput)) return;
   const char* name = jack_port_name(port);
   if (name == nullptr || *name == '\0') return;
-  tell(&ClientListener::objectAdded, ObjectKind::Source, remember(uuid, name));
+  tell(&ClientListener::objectAdded, ObjectKind::Source, remember(uuid, name, true));
 }
 
 void JackClient::portConnected(jack_client_t* client, jack_port_id_t a, jack_port_id_t b, bool connected) {
@@ -522,7 +536,7 @@ void JackClient::serverLost() {
   std::vector<int32_t> gone;
   {
     std::lock_guard lock(knownMutex_);
-    for (const auto& [uuid, handle] : known_) gone.push_back(handle);
+    for (const auto& [uuid, known] : known_) gone.push_back(known.handle);
     known_.clear();
   }
   for (const int32_t handle : gone) tell(&ClientListener::objectRemoved, ObjectKind::Source, handle);
@@ -530,7 +544,7 @@ void JackClient::serverLost() {
 }
 
 void JackClient::serverBack(jack_client_t* client) {
-  listSources(client);
+  listSources(client, true);
   tell(&ClientListener::objectAdded, ObjectKind::Client, 0);
 }
 

@@ -34,11 +34,13 @@
 #endif
 
 // Skips the running test with reason, or fails it where live tests must run.
-#define CHIMEWICK_LIVE_SKIP(reason)                                                       \
-  do {                                                                                    \
-    const char* required_ = std::getenv("CHIMEWICK_LIVE_TESTS");                          \
-    if (required_ != nullptr && std::string(required_) == "required") FAIL() << (reason); \
-    GTEST_SKIP() << "skipped: " << (reason);                                              \
+#define CHIMEWICK_LIVE_SKIP(reason)                                     \
+  do {                                                                  \
+    const char* required_ = std::getenv("CHIMEWICK_LIVE_TESTS");        \
+    if (required_ != nullptr && std::string(required_) == "required") { \
+      FAIL() << (reason);                                               \
+    }                                                                   \
+    GTEST_SKIP() << "skipped: " << (reason);                            \
   } while (0)
 
 namespace chimewick_test {
@@ -229,6 +231,13 @@ class TestKeyboard {
   // Makes a keyboard plugged inactive active.
   void Activate() {
     static const char line[] = "activate\n";
+    [[maybe_unused]] const ssize_t written = ::write(input_, line, sizeof line - 1);
+  }
+
+  // Unregisters the keyboard's port while its client stays (a bridge of
+  // several keyboards losing one).
+  void DropPort() {
+    static const char line[] = "drop\n";
     [[maybe_unused]] const ssize_t written = ::write(input_, line, sizeof line - 1);
   }
 

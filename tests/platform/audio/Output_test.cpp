@@ -1,6 +1,7 @@
 // The output unit: null and wav:PATH render on a clock; the device outputs
 // play through real (private) servers; no output means a failed start.
 #include <gtest/gtest.h>
+#include <jack/jack.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -8,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -181,6 +183,23 @@ TEST_F(Outputs, NoOutputFailsTheStartWithTheReason) {
   }
 }
 
+// The automatic choice never starts a JACK server, and tells JACK so through
+// the client's own option: the process's environment, which other threads
+// read, is left as it was.
+TEST_F(Outputs, TheAutomaticChoiceLeavesTheEnvironmentAlone) {
+  ScopedEnvironment jackServer("JACK_DEFAULT_SERVER", "chimewick-none-" + std::to_string(::getpid()));
+  ScopedEnvironment pulseServer("PULSE_SERVER", "unix:" + (folder_ / "no-pulse").string());
+  ScopedEnvironment output("CHIMEWICK_AUDIO_OUTPUT", "auto");
+  {
+    ScopedEnvironment noStart("JACK_NO_START_SERVER", "");
+    ::unsetenv("JACK_NO_START_SERVER");
+    ::testing::internal::CaptureStderr();
+    { PlayerGraph player; }
+    ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(std::getenv("JACK_NO_START_SERVER"), nullptr);
+  }
+}
+
 // A private PulseAudio server with a null sink; skips the test when it
 // cannot start.
 class PrivatePulseAudio {
@@ -281,11 +300,34 @@ TEST_F(Outputs, JackPlaysANoteThroughAPrivateDummyServerAtItsOwnRate) {
   }
   if (!running) GTEST_SKIP() << "a private JACK server (dummy backend) does not start here";
   ScopedEnvironment output("CHIMEWICK_AUDIO_OUTPUT", "jack");
+  // Every client that comes while the graph starts: the program's one, and
+  // no second one to learn the rate.
+  struct Arrivals {
+    std::mutex mutex;
+    std::vector<std::string> names;
+  } arrivals;
+  jack_client_t* watcher = jack_client_open("watcher", JackNoStartServer, nullptr);
+  ASSERT_NE(watcher, nullptr);
+  jack_set_client_registration_callback(
+      watcher,
+      [](const char* name, int registered, void* arg) {
+        auto* a = static_cast<Arrivals*>(arg);
+        std::lock_guard lock(a->mutex);
+        if (registered) a->names.emplace_back(name);
+      },
+      &arrivals);
+  ASSERT_EQ(jack_activate(watcher), 0);
   ::testing::internal::CaptureStderr();
   PlayerGraph player;
   const std::string said = ::testing::internal::GetCapturedStderr();
   ASSERT_EQ(player.status, 0) << said;
   EXPECT_NE(said.find("output jack: 44100 Hz"), std::string::npos) << said;
+  std::this_thread::sleep_for(100ms);
+  {
+    std::lock_guard lock(arrivals.mutex);
+    EXPECT_EQ(arrivals.names, std::vector<std::string>{"Chimewick"}) << "more than the program's one client";
+  }
+  jack_client_close(watcher);
   double rate = 0.0;
   ASSERT_EQ(AUGraphGetSampleRate(player.graph, &rate), 0);
   EXPECT_EQ(rate, 44100.0);

@@ -225,10 +225,12 @@ TEST_F(JackLive, TwoHundredKeyboardsComeAndGoAndTheNextIsStillHeard) {
     keyboards_.push_back(std::move(next));
     TestKeyboard& keyboard = *keyboards_.back();
     if (k % 10 != 9) {
-      // Connected, then unplugged at once.
+      // Connected, then unplugged at once: its program ends, or (every other
+      // one) its port goes first, as a bridge of several keyboards does it.
       ASSERT_TRUE(pumpUntil([&] { return observer_->connected(keyboard.PortName()); }))
           << "keyboard " << k << " was never connected";
       if (k + 1 < 200) next = TestKeyboard::Plug("keyboard-" + std::to_string(k + 1));
+      if (k % 2 == 1) keyboard.DropPort();
       unplug(keyboard);
       continue;
     }
@@ -298,7 +300,7 @@ TEST_F(JackLive, ALateRemovalNoticeStillReleasesTheHeldNotes) {
   ASSERT_NE(source, 0);
   for (uint8_t note : {62, 64, 65, 67}) ASSERT_TRUE(play(keyboard, {0x90, note, 100}, source));
   chimewick::midi::setJackNoticeDelayForTesting(30ms);
-  unplug(keyboard);
+  keyboard.DropPort();
   for (uint8_t note : {60, 62, 64, 65, 67})
     EXPECT_TRUE(pumpUntil([&] {
       return wasRead({0x80, note, 0}, source);

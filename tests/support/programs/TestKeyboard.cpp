@@ -3,16 +3,20 @@
 // MIDI output "out". Each line on standard input ("90 3c 64") is sent as one
 // message at the start of the next cycle; end of input unplugs it (the client
 // closes) and the program ends. With "inactive" as second argument the client
-// stays inactive (its port registered) until the line "activate".
+// stays inactive (its port registered) until the line "activate". The line
+// "drop" unregisters the port while the client stays, as a bridge of several
+// keyboards (a2jmidid) does when one of them is unplugged.
 #include <jack/jack.h>
 #include <jack/midiport.h>
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <iostream>
 #include <sstream>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -24,10 +28,12 @@ struct Message {
 std::array<Message, 1024> messages;
 std::atomic<unsigned> head{0};
 std::atomic<unsigned> tail{0};
-jack_port_t* out = nullptr;
+std::atomic<jack_port_t*> out{nullptr};
 
 int process(jack_nframes_t frames, void*) {
-  void* buffer = jack_port_get_buffer(out, frames);
+  jack_port_t* port = out.load(std::memory_order_acquire);
+  if (port == nullptr) return 0;
+  void* buffer = jack_port_get_buffer(port, frames);
   jack_midi_clear_buffer(buffer);
   unsigned h = head.load(std::memory_order_relaxed);
   const unsigned t = tail.load(std::memory_order_acquire);
@@ -46,14 +52,22 @@ int main(int argc, char** argv) {
   jack_client_t* client =
       jack_client_open(argv[1], jack_options_t(JackNoStartServer | JackUseExactName), nullptr);
   if (client == nullptr) return 1;
-  out = jack_port_register(client, "out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+  jack_port_t* port = jack_port_register(client, "out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+  if (port == nullptr) return 1;
+  out.store(port);
   jack_set_process_callback(client, process, nullptr);
-  if (out == nullptr) return 1;
   const bool inactive = argc > 2 && std::string(argv[2]) == "inactive";
   if (!inactive && jack_activate(client) != 0) return 1;
   for (std::string line; std::getline(std::cin, line);) {
     if (line == "activate") {
       if (jack_activate(client) != 0) return 1;
+      continue;
+    }
+    if (line == "drop") {
+      out.store(nullptr);
+      // A cycle that took the port before may still run: let it end.
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      jack_port_unregister(client, port);
       continue;
     }
     std::istringstream in(line);

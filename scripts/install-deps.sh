@@ -3,7 +3,8 @@
 set -euo pipefail
 packages=(cmake g++ pkg-config qt6-base-dev libfluidsynth-dev timgm6mb-soundfont
   libasound2-dev libjack-jackd2-dev libcurl4-openssl-dev libpcre2-dev
-  libgtest-dev libgmock-dev libbenchmark-dev jackd2 pulseaudio pulseaudio-utils)
+  libgtest-dev libgmock-dev libbenchmark-dev jackd2 pulseaudio pulseaudio-utils
+  fluidsynth)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

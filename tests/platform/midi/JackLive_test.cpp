@@ -13,6 +13,7 @@
 #include <string>
 
 #include "ChildProcess.h"
+#include "DebugMessage.h"
 #include "JackTesting.h"
 #include "MidiTestSupport.h"
 #include "PrivateJackServer.h"
@@ -361,6 +362,20 @@ TEST_F(JackLive, IdleBackendThreadsSleep) {
     const long woken = count - (before.count(name) ? before.at(name) : 0);
     EXPECT_LT(woken, 10) << name << " woke " << woken << " times in a second with no MIDI arriving";
   }
+}
+
+// The program switches the MIDI layer's traces off at start; JACK's own
+// errors still reach standard error, in the program's voice.
+TEST_F(JackLive, JackErrorsAreWrittenWithTheTracesOff) {
+  DebugMessageEnableZel(false);
+  ::testing::internal::CaptureStderr();
+  // An error of libjack's: unregistering another client's port.
+  jack_port_t* notOurs = jack_port_by_name(observer_->client(), "Chimewick:ChimewickPort");
+  ASSERT_NE(notOurs, nullptr);
+  EXPECT_NE(jack_port_unregister(observer_->client(), notOurs), 0);
+  const std::string said = ::testing::internal::GetCapturedStderr();
+  DebugMessageEnableZel(true);
+  EXPECT_NE(said.find("Chimewick JACK: "), std::string::npos) << said;
 }
 
 // A server that stops under the running client: the sources are reported

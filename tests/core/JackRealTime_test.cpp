@@ -237,9 +237,10 @@ TEST_F(JackRoadTest, ANoteIsHeardInTheCycleItIsPlayedIn) {
   for (int i = 0; i < 100 && measured < 12; ++i) {
     const int xrunsBefore = observer.xruns();
     const int64_t latency = playAndListen(uint8_t(60 + i % 12));
-    ASSERT_GE(latency, 0) << "note " << i << " was not heard";
-    // A cycle the server missed delays any sound: no measure then.
+    // A cycle the server missed delays a sound, or loses the note on its
+    // way between two programs: no measure then.
     if (observer.xruns() != xrunsBefore) continue;
+    ASSERT_GE(latency, 0) << "note " << i << " was not heard";
     ++measured;
     std::printf("note %d: heard %lld frames after it was played (period %d)\n", i, (long long)latency,
                 server_.period());
@@ -254,7 +255,11 @@ TEST_F(JackRoadTest, ANoteIsHeardInTheCycleItIsPlayedIn) {
 // allocates nothing (and so takes no allocator lock).
 TEST_F(JackRoadTest, TheRealTimeThreadAllocatesNothingOnANotesRoad) {
   rb::Ref<Window1> w = start("jack");
-  ASSERT_GE(playAndListen(60), 0) << "the first note is not heard";
+  // Heard once (a note between two programs is lost when the server misses
+  // a cycle; a busy machine makes that happen).
+  bool heard = false;
+  for (int attempt = 0; attempt < 5 && !heard; ++attempt) heard = playAndListen(60) >= 0;
+  ASSERT_TRUE(heard) << "the first note is not heard";
   const int32_t readsBefore = w->port->count.load();
   realTimeAllocations.store(0);
   for (int i = 0; i < 50; ++i) {
@@ -305,8 +310,8 @@ TEST_F(JackRoadTest, AServerThatDiesWithANoteHeldLeavesItSoundingNoLonger) {
   std::this_thread::sleep_for(400ms);
   ::testing::internal::CaptureStderr();
   server_.stop(SIGKILL);
-  probe_.close();
   const bool noKeyboard = pumpUntil([&] { return w->Warnings()->Text().Bytes() == " No keyboard found"; });
+  probe_.close();                               // once its threads have seen the server go
   const auto quietFrom = Clock::now() + 700ms;  // the organ's release
   pumpUntil([&] { return Clock::now() > quietFrom + 500ms; }, 5s);
   const std::string said = ::testing::internal::GetCapturedStderr();

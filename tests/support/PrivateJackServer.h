@@ -13,6 +13,7 @@
 #include <jack/midiport.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -60,7 +61,12 @@ class PrivateJackServer {
   }
   ~PrivateJackServer() {
     stop(SIGTERM);
+    // A server killed outright stays in JACK's table of servers (eight
+    // places for the whole machine) until one of the same name starts again:
+    // start one, and stop it properly.
+    if (killed_ && start()) stop(SIGTERM);
     unsetenv("JACK_DEFAULT_SERVER");
+    if (slot_ >= 0) ::close(slot_);
   }
   PrivateJackServer(const PrivateJackServer&) = delete;
   PrivateJackServer& operator=(const PrivateJackServer&) = delete;
@@ -68,6 +74,10 @@ class PrivateJackServer {
   // Starts jackd and waits (up to 20 s, the machine may be busy) until it
   // takes a client. False with reason() when it does not.
   bool start() {
+    if (!takeSlot()) {
+      reason_ = "no place for one more JACK server on this machine within two minutes";
+      return false;
+    }
     // A long client time-out: on a loaded machine a sanitized client may be
     // slow for a cycle, and must not be thrown out for it.
     jackd_ = std::make_unique<ChildProcess>(
@@ -108,8 +118,10 @@ class PrivateJackServer {
     if (!jackd_) return;
     if (signal == SIGKILL) {
       jackd_->kill();
+      killed_ = true;
     } else {
       jackd_->stop();
+      killed_ = false;
     }
     jackd_.reset();
   }
@@ -120,11 +132,35 @@ class PrivateJackServer {
   int rate() const { return rate_; }
 
  private:
+  // JACK keeps eight servers at most on one machine, and tests of several
+  // programs (and engineers) run at once: each private server holds one of
+  // four places, a lock file, while it lives.
+  bool takeSlot() {
+    if (slot_ >= 0) return true;
+    const auto deadline = std::chrono::steady_clock::now() + 120s;
+    while (std::chrono::steady_clock::now() < deadline) {
+      for (int place = 0; place < 4; ++place) {
+        const std::string path = "/tmp/chimewick-jackd-place-" + std::to_string(place) + ".lock";
+        const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+        if (fd < 0) continue;
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+          slot_ = fd;
+          return true;
+        }
+        ::close(fd);
+      }
+      std::this_thread::sleep_for(50ms);
+    }
+    return false;
+  }
+
   int period_;
   int rate_;
   std::string name_;
   std::string reason_;
   std::unique_ptr<ChildProcess> jackd_;
+  bool killed_ = false;  // the last stop was a kill: its place in JACK's table is taken
+  int slot_ = -1;        // the lock file of the place held
 };
 
 // A client of the test's own on the private server, to look at the graph as

@@ -1,7 +1,10 @@
 #include "chimewick/JackSession.h"
 
 #include <pthread.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "chimewick/Log.h"
@@ -14,6 +17,8 @@ constexpr Log jackLog{"JACK"};
 
 // How often the session's thread looks for a server that went away.
 constexpr auto kReconnectInterval = std::chrono::milliseconds(500);
+// How long JACK's threads get to end by themselves after the server went.
+constexpr auto kThreadsEndGrace = std::chrono::milliseconds(100);
 // The longest a cycle may take before waitForCycle stops waiting for it.
 constexpr auto kCycleWaitLimit = std::chrono::milliseconds(200);
 
@@ -24,15 +29,22 @@ __attribute__((tls_model("initial-exec"))) thread_local bool processThread = fal
 // that is not there are then expected, and the caller reports the outcome.
 __attribute__((tls_model("initial-exec"))) thread_local bool openingClient = false;
 
-void errorToLog(const char* text) {
+// libjack calls these from its own threads too, and stops those threads by
+// asynchronous cancellation: a line is made on the stack and written with one
+// write(2), holding no lock (stdio's) and allocating nothing, so that a thread
+// cancelled half-way leaves nothing locked behind.
+void writeLine(const char* text) {
   if (processThread || openingClient) return;
-  jackLog.line("%s", text);
+  char line[512];
+  const int used = std::snprintf(line, sizeof line - 1, "Chimewick JACK: %s", text);
+  if (used <= 0) return;
+  size_t length = std::min(size_t(used), sizeof line - 2);
+  line[length++] = '\n';
+  [[maybe_unused]] const ssize_t written = ::write(STDERR_FILENO, line, length);
 }
 
-void infoToLog(const char* text) {
-  if (processThread || openingClient) return;
-  jackLog.line("%s", text);
-}
+void errorToLog(const char* text) { writeLine(text); }
+void infoToLog(const char* text) { writeLine(text); }
 
 std::mutex sessionMutex;
 std::weak_ptr<Session> openSession;
@@ -227,6 +239,10 @@ void Session::run() {
 }
 
 void Session::handleLoss() {
+  // JACK's own threads end by themselves once they see the server gone;
+  // closing the client cancels those still running wherever they are, so
+  // give them a moment first.
+  wake_.waitFor(kThreadsEndGrace);
   {
     std::unique_lock lock(clientMutex_);
     closeClient();

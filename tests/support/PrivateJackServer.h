@@ -270,6 +270,11 @@ class TestKeyboard {
     [[maybe_unused]] const ssize_t written = ::write(input_, line, sizeof line - 1);
   }
 
+  // Sends count note-ons, each followed by its note-off, in one cycle.
+  void Burst(int count) { line("burst " + std::to_string(count)); }
+  // Sends one system-exclusive message of size bytes (0xF0 ... 0xF7).
+  void SysEx(int size) { line("sysex " + std::to_string(size)); }
+
   // Unregisters the keyboard's port while its client stays (a bridge of
   // several keyboards losing one).
   void DropPort() {
@@ -287,6 +292,10 @@ class TestKeyboard {
 
  private:
   TestKeyboard() = default;
+  void line(std::string text) {
+    text += "\n";
+    [[maybe_unused]] const ssize_t written = ::write(input_, text.data(), text.size());
+  }
   std::string name_;
   pid_t pid_ = -1;
   int input_ = -1;

@@ -311,6 +311,36 @@ TEST_F(JackLive, ALateRemovalNoticeStillReleasesTheHeldNotes) {
         << int(note) << " held";
 }
 
+// A flood in one cycle (a thousand notes, on and off) and a long
+// system-exclusive message: everything arrives, in order, whole.
+TEST_F(JackLive, AFloodAndALongSystemExclusiveMessageArriveWhole) {
+  TestKeyboard& keyboard = plug("flood");
+  const int32_t source = plugAndPlay(keyboard, 60);
+  ASSERT_NE(source, 0);
+  const size_t before = packetsRead(source).size();
+  keyboard.Burst(1000);
+  ASSERT_TRUE(pumpUntil([&] { return packetsRead(source).size() >= before + 2000; }))
+      << packetsRead(source).size() - before << " of 2000 messages";
+  const std::vector<Bytes> all = packetsRead(source);
+  for (size_t i = 0; i < 2000; i += 2) {
+    const uint8_t note = uint8_t((i / 2) % 128);
+    ASSERT_EQ(all[before + i], (Bytes{0x90, note, 100})) << "message " << i;
+    ASSERT_EQ(all[before + i + 1], (Bytes{0x80, note, 0})) << "message " << i + 1;
+  }
+  const int size = 16 * 1024;
+  keyboard.SysEx(size);
+  ASSERT_TRUE(pumpUntil([&] { return packetsRead(source).back().size() == size_t(size); }))
+      << "the system-exclusive message did not arrive whole";
+  const Bytes sysex = packetsRead(source).back();
+  EXPECT_EQ(sysex.front(), 0xF0);
+  EXPECT_EQ(sysex.back(), 0xF7);
+  EXPECT_EQ(sysex[size / 2], (size / 2) % 128);
+  // The keyboard still plays, and leaves no note behind.
+  EXPECT_TRUE(play(keyboard, {0x90, 61, 90}, source));
+  unplug(keyboard);
+  EXPECT_TRUE(pumpUntil([&] { return wasRead({0x80, 61, 0}, source); }));
+}
+
 // Connecting must not wait for a source's client to become active: the
 // window would freeze. The connection follows once it is.
 TEST_F(JackLive, ConnectingASourceThatIsNotActiveYetDoesNotWaitForIt) {

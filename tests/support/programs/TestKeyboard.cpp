@@ -5,10 +5,13 @@
 // closes) and the program ends. With "inactive" as second argument the client
 // stays inactive (its port registered) until the line "activate". The line
 // "drop" unregisters the port while the client stays, as a bridge of several
-// keyboards (a2jmidid) does when one of them is unplugged.
+// keyboards (a2jmidid) does when one of them is unplugged. "burst N" sends N
+// note-ons, each followed by its note-off, in one cycle; "sysex N" one
+// system-exclusive message of N bytes.
 #include <jack/jack.h>
 #include <jack/midiport.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <chrono>
@@ -29,6 +32,9 @@ std::array<Message, 1024> messages;
 std::atomic<unsigned> head{0};
 std::atomic<unsigned> tail{0};
 std::atomic<jack_port_t*> out{nullptr};
+std::atomic<int> burst{0};
+std::atomic<int> sysex{0};
+std::array<unsigned char, 60000> sysexBytes;
 
 int process(jack_nframes_t frames, void*) {
   jack_port_t* port = out.load(std::memory_order_acquire);
@@ -42,6 +48,15 @@ int process(jack_nframes_t frames, void*) {
     if (jack_midi_event_write(buffer, 0, m.bytes.data(), m.size) != 0) break;
   }
   head.store(h, std::memory_order_release);
+  if (const int n = burst.exchange(0)) {
+    for (int i = 0; i < n; ++i) {
+      const unsigned char on[3] = {0x90, static_cast<unsigned char>(i % 128), 100};
+      const unsigned char off[3] = {0x80, static_cast<unsigned char>(i % 128), 0};
+      if (jack_midi_event_write(buffer, 0, on, 3) != 0) break;
+      if (jack_midi_event_write(buffer, 0, off, 3) != 0) break;
+    }
+  }
+  if (const int n = sysex.exchange(0)) jack_midi_event_write(buffer, 0, sysexBytes.data(), size_t(n));
   return 0;
 }
 
@@ -61,6 +76,18 @@ int main(int argc, char** argv) {
   for (std::string line; std::getline(std::cin, line);) {
     if (line == "activate") {
       if (jack_activate(client) != 0) return 1;
+      continue;
+    }
+    if (line.rfind("burst ", 0) == 0) {
+      burst.store(std::stoi(line.substr(6)));
+      continue;
+    }
+    if (line.rfind("sysex ", 0) == 0) {
+      const int n = std::min(std::stoi(line.substr(6)), int(sysexBytes.size()));
+      sysexBytes[0] = 0xF0;
+      for (int i = 1; i + 1 < n; ++i) sysexBytes[size_t(i)] = static_cast<unsigned char>(i % 128);
+      sysexBytes[size_t(n - 1)] = 0xF7;
+      sysex.store(n);
       continue;
     }
     if (line == "drop") {

@@ -24,13 +24,30 @@ MessageClass classify(int32_t status) {
 
 constexpr int32_t kVolumeController = 7;
 
-void handleRead(MyMidiPort::ReadState& state, const rb::Ref<MidiEndpointZel>& endpoint,
-                const rb::Ref<MidiPacketListZel>& packets) {
+}  // namespace
+
+MyMidiPort::MyMidiPort() {
+  // Releasing the port stops its input before this object goes (see
+  // MidiPortZel), so a Read never meets it half destroyed.
+  SetHandler<void(rb::Ref<MidiEndpointZel>, rb::Ref<MidiPacketListZel>)>(
+      "Read", [this](rb::Ref<MidiEndpointZel> endpoint, rb::Ref<MidiPacketListZel> packets) {
+        Event_Read(std::move(endpoint), std::move(packets));
+      });
+}
+
+rb::Ref<MyMidiPort> MyMidiPort::New() {
+  if (refuseNew.load()) return nullptr;
+  return rb::New<MyMidiPort>();
+}
+
+void MyMidiPort::SetRefuseNewForTesting(bool refuse) noexcept { refuseNew.store(refuse); }
+
+void MyMidiPort::Event_Read(rb::Ref<MidiEndpointZel> endpoint, rb::Ref<MidiPacketListZel> packets) {
   if (!endpoint || !packets) return;
   // Trace text is built only when someone reads it: this runs for every note.
   const bool tracing = DebugMessagesEnabled();
   if (tracing) DebugMessageZel("endpoint.Handle: " + rb::Hex(endpoint->Handle()));
-  const int32_t n = state.count.fetch_add(1, std::memory_order_relaxed) + 1;
+  const int32_t n = count.fetch_add(1, std::memory_order_relaxed) + 1;
   const int32_t last = packets->Count() - 1;
   if (tracing) DebugMessageZel(rb::Str(n) + " " + rb::Str(packets->Count()) + " packets.");
 
@@ -73,24 +90,4 @@ void handleRead(MyMidiPort::ReadState& state, const rb::Ref<MidiEndpointZel>& en
     }
   }
   if (tracing) DebugMessageZel(rb::Str(n) + " finished. ");
-}
-}  // namespace
-
-MyMidiPort::MyMidiPort() {
-  // The handler holds the read state, not the port (see readState_).
-  SetHandler<void(rb::Ref<MidiEndpointZel>, rb::Ref<MidiPacketListZel>)>(
-      "Read", [state = readState_](rb::Ref<MidiEndpointZel> endpoint, rb::Ref<MidiPacketListZel> packets) {
-        handleRead(*state, endpoint, packets);
-      });
-}
-
-rb::Ref<MyMidiPort> MyMidiPort::New() {
-  if (refuseNew.load()) return nullptr;
-  return rb::New<MyMidiPort>();
-}
-
-void MyMidiPort::SetRefuseNewForTesting(bool refuse) noexcept { refuseNew.store(refuse); }
-
-void MyMidiPort::Event_Read(rb::Ref<MidiEndpointZel> endpoint, rb::Ref<MidiPacketListZel> packets) {
-  handleRead(*readState_, endpoint, packets);
 }

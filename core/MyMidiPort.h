@@ -5,7 +5,6 @@
 
 #include <atomic>
 #include <cstdint>
-#include <memory>
 
 #include "MidiPortZel.h"
 
@@ -27,21 +26,11 @@ class MyMidiPort : public MidiPortZel {
   // the open window's synthesizer, unchanged, with a sample offset of 0; a
   // controller 7 on any channel first sets the window's Volume. Reads nothing
   // past a packet: missing data bytes count as 0. MIDI input thread (the
-  // port's Read event), one call at a time; never waits; makes no window.
+  // port's Read event; on JACK its real-time thread), one call at a time;
+  // never waits, takes no lock, allocates nothing; makes no window.
   void Event_Read(rb::Ref<MidiEndpointZel> endpoint, rb::Ref<MidiPacketListZel> packets);
 
-  struct ReadState {
-    std::atomic<int32_t> count{0};
-  };
-
- private:
-  // What a Read needs lives apart from this object, so that a Read still
-  // running while the port is being released (the base class stops the
-  // input thread only after this class is gone) touches nothing destroyed.
-  std::shared_ptr<ReadState> readState_ = std::make_shared<ReadState>();
-
- public:
   // Read events handled so far; only the traces use it. Written by the MIDI
   // input thread, readable from any.
-  std::atomic<int32_t>& count = readState_->count;
+  std::atomic<int32_t> count{0};
 };

@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(cmake g++ pkg-config qt6-base-dev libfluidsynth-dev timgm6mb-soundfont
   libasound2-dev libjack-jackd2-dev libcurl4-openssl-dev libpcre2-dev
   libgtest-dev libgmock-dev libbenchmark-dev jackd2 pulseaudio pulseaudio-utils clang-format
-  libxcb1-dev xvfb openbox xdotool x11-utils qemu-system-x86 busybox-static kmod)
+  libxcb1-dev xvfb openbox xdotool x11-utils qemu-system-x86 busybox-static kmod fluidsynth)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

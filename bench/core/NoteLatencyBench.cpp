@@ -9,8 +9,13 @@
 // - the same on the sender's thread (synchronous delivery): the handler's own
 //   cost without the thread hand-over;
 // - the whole handler into the real synthesizer (synchronous delivery: the
-//   source's send returns when Event_Read and FluidSynth's note-on are done).
+//   source's send returns when Event_Read and FluidSynth's note-on are done);
+// - a JACK source (another client on a private jackd -d dummy, period 64)
+//   to SendMidiEvent entered on the program's JACK real-time thread, in the
+//   cycle the source wrote the note.
 #include <dlfcn.h>
+#include <jack/jack.h>
+#include <jack/midiport.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -24,6 +29,7 @@
 #include <vector>
 
 #include "DebugMessage.h"
+#include "JackServer.h"
 #include "PlaybackEntrypoints.h"
 #include "Resources.h"
 #include "TemporaryFolder.h"
@@ -99,6 +105,88 @@ Figures Measure(int32_t source, const TimeOneNote& timeNote, bool blockLoop) {
   sender.join();
   return Summarise(std::move(us));
 }
+
+// A keyboard on the private JACK server: plays a note-on and its note-off
+// at frame 0 of its next cycle, and notes the time it wrote them.
+class JackKeys {
+ public:
+  bool open() {
+    client_ = jack_client_open("bench-keys", JackNoStartServer, nullptr);
+    if (client_ == nullptr) return false;
+    out_ = jack_port_register(client_, "out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+    jack_set_process_callback(client_, &JackKeys::process, this);
+    return out_ != nullptr && jack_activate(client_) == 0;
+  }
+  ~JackKeys() {
+    if (client_ != nullptr) jack_client_close(client_);
+  }
+  bool connected() const { return jack_port_connected(out_) > 0; }
+  const char* name() const { return jack_port_name(out_); }
+  void play(uint8_t note) {
+    note_ = note;
+    pending_.store(true, std::memory_order_release);
+  }
+  int64_t playedAtNs() const { return playedAtNs_.load(std::memory_order_acquire); }
+
+ private:
+  static int process(jack_nframes_t frames, void* arg) {
+    auto* self = static_cast<JackKeys*>(arg);
+    void* buffer = jack_port_get_buffer(self->out_, frames);
+    jack_midi_clear_buffer(buffer);
+    if (!self->pending_.load(std::memory_order_acquire)) return 0;
+    const uint8_t on[3] = {0x90, self->note_, 100};
+    const uint8_t off[3] = {0x80, self->note_, 0};
+    self->playedAtNs_.store(NowNs(), std::memory_order_release);
+    jack_midi_event_write(buffer, 0, on, 3);
+    jack_midi_event_write(buffer, 0, off, 3);
+    self->pending_.store(false, std::memory_order_release);
+    return 0;
+  }
+  jack_client_t* client_ = nullptr;
+  jack_port_t* out_ = nullptr;
+  uint8_t note_ = 60;
+  std::atomic<bool> pending_{false};
+  std::atomic<int64_t> playedAtNs_{0};
+};
+
+// The floor under the JACK road: a bare client with one MIDI input that only
+// notes when a cycle brings it something (JACK's own hand-over from one
+// client to the next, with nothing of ours on the way).
+class JackFloor {
+ public:
+  bool open(const char* source) {
+    client_ = jack_client_open("bench-floor", JackNoStartServer, nullptr);
+    if (client_ == nullptr) return false;
+    in_ = jack_port_register(client_, "in", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
+    jack_set_process_callback(client_, &JackFloor::process, this);
+    return in_ != nullptr && jack_activate(client_) == 0 &&
+           jack_connect(client_, source, jack_port_name(in_)) == 0;
+  }
+  ~JackFloor() {
+    if (client_ != nullptr) jack_client_close(client_);
+  }
+  uint64_t arrivals(int64_t* lastNs) const {
+    const uint64_t n = arrivals_.load(std::memory_order_acquire);
+    if (lastNs != nullptr) *lastNs = lastNs_.load(std::memory_order_relaxed);
+    return n;
+  }
+
+ private:
+  static int process(jack_nframes_t frames, void* arg) {
+    auto* self = static_cast<JackFloor*>(arg);
+    const int64_t now = NowNs();
+    void* buffer = jack_port_get_buffer(self->in_, frames);
+    const uint32_t count = jack_midi_get_event_count(buffer);
+    if (count == 0) return 0;
+    self->lastNs_.store(now, std::memory_order_relaxed);
+    self->arrivals_.fetch_add(count, std::memory_order_release);
+    return 0;
+  }
+  jack_client_t* client_ = nullptr;
+  jack_port_t* in_ = nullptr;
+  std::atomic<uint64_t> arrivals_{0};
+  std::atomic<int64_t> lastNs_{0};
+};
 
 bool UsePlugin(const std::string& path) {
   rb::ResetPluginRegistryForTesting();
@@ -179,6 +267,65 @@ int main(int argc, char** argv) {
           Measure(source, timeAndSettle, false));
     VirtualMidi::SetSynchronousDelivery(false);
     CloseWindow(w, source);
+  }
+
+  // Road 3: a JACK source, another client on a private server, whose note is
+  // delivered in the same cycle on the program's JACK real-time thread.
+  {
+    bench::JackServer server(64, 48000);
+    if (!server.running()) {
+      std::printf("JACK: skipped, jackd -d dummy did not start here\n");
+    } else {
+      setenv("CHIMEWICK_MIDI", "jack", 1);
+      JackKeys keys;
+      if (!keys.open()) {
+        std::printf("JACK: skipped, the keyboard's client did not open\n");
+      } else {
+        {
+          JackFloor floor;
+          if (floor.open(keys.name())) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            const TimeOneNote timeFloor = [&](int32_t, uint8_t note) -> double {
+              const uint64_t before = floor.arrivals(nullptr);
+              keys.play(note);
+              int64_t arrived = 0;
+              const int64_t giveUp = NowNs() + 1'000'000'000;
+              while (floor.arrivals(&arrived) < before + 2) {
+                if (NowNs() > giveUp) return -1.0;
+              }
+              return double(arrived - keys.playedAtNs()) / 1000.0;
+            };
+            Print("JACK source -> a bare JACK client (JACK's own part)", "idle",
+                  Measure(0, timeFloor, false));
+          }
+        }
+        rb::Ref<Window1> w = Window1Accessor();
+        const auto deadline = Clock::now() + std::chrono::seconds(10);
+        while (!keys.connected() && Clock::now() < deadline) rb::ProcessEvents(5);
+        // A message in the cycle a connection is made may be lost: settle.
+        const auto settle = Clock::now() + std::chrono::milliseconds(300);
+        while (Clock::now() < settle) rb::ProcessEvents(5);
+        const TimeOneNote timeJack = [&](int32_t, uint8_t note) -> double {
+          const uint64_t before = probeArrivals(nullptr);
+          keys.play(note);  // on and off at frame 0 of the keys' next cycle
+          int64_t arrived = 0;
+          const int64_t giveUp = NowNs() + 1'000'000'000;
+          while (probeArrivals(&arrived) < before + 2) {
+            if (NowNs() > giveUp) return -1.0;
+          }
+          // The note-on's arrival is not kept apart from the note-off's: both
+          // come in one Read, the note-on first, microseconds apart.
+          return double(arrived - keys.playedAtNs()) / 1000.0;
+        };
+        Print("JACK source -> real-time thread -> SendMidiEvent", "idle", Measure(0, timeJack, false));
+        Print("JACK source -> real-time thread -> SendMidiEvent", "blocked", Measure(0, timeJack, true));
+        w->RemoveHandler("CancelClose");
+        w->RemoveHandler("Close");
+        w->Close();
+        w.reset();
+      }
+      setenv("CHIMEWICK_MIDI", "virtual", 1);
+    }
   }
 
   // Road 2: the whole handler and FluidSynth's note-on, on the sender's thread.

@@ -14,13 +14,13 @@ namespace {
 }  // namespace
 
 uint8_t MemoryBlock::Byte(int32_t offset) const {
-  if (offset < 0 || size_t(offset) >= bytes_.size()) ThrowOffset(offset, bytes_.size());
-  return bytes_[size_t(offset)];
+  if (offset < 0 || size_t(offset) >= size_) ThrowOffset(offset, size_);
+  return data_[size_t(offset)];
 }
 
 void MemoryBlock::SetByte(int32_t offset, uint8_t value) {
-  if (offset < 0 || size_t(offset) >= bytes_.size()) ThrowOffset(offset, bytes_.size());
-  bytes_[size_t(offset)] = value;
+  if (offset < 0 || size_t(offset) >= size_) ThrowOffset(offset, size_);
+  data_[size_t(offset)] = value;
 }
 
 }  // namespace rb

@@ -57,6 +57,13 @@ class ChildProcess {
     pid_ = -1;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
+  // Ends it at once, as a crash would, and waits until it has.
+  void kill() {
+    if (pid_ <= 0) return;
+    ::kill(pid_, SIGKILL);
+    ::waitpid(pid_, nullptr, 0);
+    pid_ = -1;
+  }
   // Asks it to end, then makes sure it has.
   void stop() {
     if (pid_ <= 0) return;

@@ -16,9 +16,12 @@
 //
 // Threads: graph calls on one thread at a time (the UI thread);
 // AUGraphGetNodeInfo and MusicDeviceMIDIEvent from any thread, even while
-// the UI thread tears the graph down (they then find nothing and say
-// so); rendering runs on the output's own thread and never locks or
-// allocates.
+// the UI thread tears the graph down (they then find nothing and say so,
+// except on a real-time thread); these two take no lock but FluidSynth's own
+// and allocate nothing, so JACK's real-time thread may call them.
+// Rendering runs on the output's own thread (with the jack output, on the
+// real-time thread of the program's one JACK client, after the MIDI of the
+// same cycle) and never locks or allocates.
 #pragma once
 
 #include <cstdint>

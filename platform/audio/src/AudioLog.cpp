@@ -7,21 +7,25 @@
 #include <cstdio>
 #include <mutex>
 
+#include "chimewick/JackSession.h"
 #include "chimewick/Log.h"
 
 namespace chimewick::audio {
 
 namespace {
 
-// Initial-exec: the audio thread reads this, and a plug-in's thread-local
+// Initial-exec: the audio thread reads these, and a plug-in's thread-local
 // variables in the dynamic model are allocated on a thread's first use.
 thread_local bool rendering __attribute__((tls_model("initial-exec"))) = false;
 thread_local bool quiet __attribute__((tls_model("initial-exec"))) = false;
 std::atomic<unsigned> leftOutWhileRendering{0};
 
+// The audio thread, or JACK's real-time thread (which also plays MIDI).
+bool onRealTimeThread() noexcept { return rendering || chimewick::jack::onProcessThread(); }
+
 void fluidLogToOurs(int level, const char* message, void*) {
   if (quiet) return;
-  if (rendering) {
+  if (onRealTimeThread()) {
     leftOutWhileRendering.fetch_add(1, std::memory_order_relaxed);
     return;
   }
@@ -39,8 +43,12 @@ QuietThreadScope::~QuietThreadScope() { quiet = false; }
 
 void logLine(const char* format, ...) {
   if (quiet) return;
+  if (onRealTimeThread()) {
+    leftOutWhileRendering.fetch_add(1, std::memory_order_relaxed);
+    return;
+  }
   if (const unsigned leftOut = leftOutWhileRendering.exchange(0, std::memory_order_relaxed)) {
-    audioLog.line("%u fluidsynth messages from the audio thread left out", leftOut);
+    audioLog.line("%u messages from the audio thread left out", leftOut);
   }
   va_list arguments;
   va_start(arguments, format);

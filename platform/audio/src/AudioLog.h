@@ -4,8 +4,10 @@
 namespace chimewick::audio {
 
 // Writes "Chimewick audio: <text>" and a newline to standard error: the
-// reason of a failure, or what the output device granted.
-// Control or MIDI thread, never the audio thread; does not wait.
+// reason of a failure, or what the output device granted. On the audio
+// thread or JACK's real-time thread the line is only counted, and the next
+// line written elsewhere says how many were left out. Any thread; does not
+// wait.
 void logLine(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 // Marks the current thread as rendering while it lives. FluidSynth may warn

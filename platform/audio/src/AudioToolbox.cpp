@@ -95,8 +95,13 @@ OSStatus AUGraphInitialize(AUGraph graph) {
 
 OSStatus AUGraphGetNodeInfo(AUGraph graph, AUNode node, ComponentDescription* outDescription,
                             uint32_t* outClassDataSize, void** outClassData, AudioUnit* outUnit) {
-  const std::shared_ptr<Graph> g = findGraph(graph, "AUGraphGetNodeInfo");
-  if (g == nullptr) return kAudioErr_InvalidHandle;
+  // Any thread, the real-time one included: no lock, no allocation.
+  const Registry::Reader reading;
+  const Graph* g = Registry::instance().findGraph(graph);
+  if (g == nullptr) {
+    logLine("AUGraphGetNodeInfo: no graph %u", graph);
+    return kAudioErr_InvalidHandle;
+  }
   const OSStatus status = g->nodeInfo(node, outDescription, outUnit);
   if (status == 0) {
     if (outClassDataSize != nullptr) *outClassDataSize = 0;
@@ -157,21 +162,27 @@ OSStatus AudioUnitSetProperty(AudioUnit unit, uint32_t propertyID, uint32_t scop
 OSStatus MusicDeviceMIDIEvent(AudioUnit unit, uint32_t status, uint32_t data1, uint32_t data2,
                               uint32_t offsetSampleFrame) {
   const uint32_t length = std::exchange(nextEventLength, kWholeEvent);
-  // The unit stays alive for this call even if its graph is torn down meanwhile.
-  std::shared_ptr<chimewick::audio::Unit> u = Registry::instance().unit(unit);
-  chimewick::audio::SynthUnit* synth = u ? u->asSynth() : nullptr;
+  // Any thread, the real-time one included: no lock but FluidSynth's own, no
+  // allocation. The unit stays alive for this call even if its graph is
+  // torn down meanwhile.
+  const Registry::Reader reading;
+  chimewick::audio::Unit* u = Registry::instance().findUnit(unit);
+  chimewick::audio::SynthUnit* synth = u != nullptr ? u->asSynth() : nullptr;
   if (synth == nullptr) {
     logLine("MusicDeviceMIDIEvent: no synthesizer unit %u", unit);
     return kAudioErr_InvalidHandle;
   }
-  AudioEventTap tap = nullptr;
-  void* context = nullptr;
   if (eventTap().installed.load(std::memory_order_acquire)) {
-    std::lock_guard<std::mutex> lock(eventTap().mutex);
-    tap = eventTap().tap;
-    context = eventTap().context;
+    // A test's tap: only then is there a lock on this road.
+    AudioEventTap tap = nullptr;
+    void* context = nullptr;
+    {
+      std::lock_guard<std::mutex> lock(eventTap().mutex);
+      tap = eventTap().tap;
+      context = eventTap().context;
+    }
+    if (tap != nullptr) tap(context, unit, status, data1, data2, offsetSampleFrame);
   }
-  if (tap != nullptr) tap(context, unit, status, data1, data2, offsetSampleFrame);
   // FluidSynth plays every event at once; the offset into the next buffer is
   // at most one buffer (a few milliseconds) and is not kept.
   return synth->midiEvent(status, data1, data2, length);

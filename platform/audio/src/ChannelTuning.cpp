@@ -17,16 +17,16 @@ enum : uint32_t {
 std::optional<double> ChannelTuning::controlChange(uint32_t controller, uint32_t value) {
   switch (controller) {
     case kRegisteredMsb:
-      parameterMsb_ = value;
-      nonRegistered_ = false;
+      parameterMsb_ = uint8_t(value);
+      nonRegistered_ = 0;
       return std::nullopt;
     case kRegisteredLsb:
-      parameterLsb_ = value;
-      nonRegistered_ = false;
+      parameterLsb_ = uint8_t(value);
+      nonRegistered_ = 0;
       return std::nullopt;
     case kNonRegisteredMsb:
     case kNonRegisteredLsb:
-      nonRegistered_ = true;
+      nonRegistered_ = 1;
       return std::nullopt;
     case kResetAllControllers:
       // The selection goes to null; the values stay, so that a later data
@@ -39,10 +39,10 @@ std::optional<double> ChannelTuning::controlChange(uint32_t controller, uint32_t
     case kDataEntryLsb:
       if (nonRegistered_ || parameterMsb_ != 0 || parameterLsb_ != 1) return std::nullopt;
       if (controller == kDataEntryMsb) {
-        dataMsb_ = value;
+        dataMsb_ = uint8_t(value);
         dataLsb_ = 0;
       } else {
-        dataLsb_ = value;
+        dataLsb_ = uint8_t(value);
       }
       // 14 bits of data, 8192 steps per semitone (64 per MSB step).
       return double(dataMsb_ * 128 + dataLsb_) * 100.0 / 8192.0;

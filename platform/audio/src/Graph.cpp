@@ -77,7 +77,6 @@ OSStatus Graph::makeUnit(Node& node) {
   }
   if (!unit) return kAudioErr_NoComponent;
   const AudioUnit handle = Registry::instance().addUnit(unit);
-  std::lock_guard<std::mutex> lock(nodesMutex_);
   node.unit = std::move(unit);
   node.handle = handle;
   return 0;
@@ -90,9 +89,7 @@ void Graph::dropUnit(Node& node) {
   Registry::instance().removeUnit(node.handle);
   if (OutputUnit* output = node.unit->asOutput()) output->close();
   node.unit->uninitialize();
-  std::shared_ptr<Unit> leaving;  // goes after the lock
-  std::lock_guard<std::mutex> lock(nodesMutex_);
-  leaving = std::move(node.unit);
+  node.unit.reset();
   node.handle = 0;
 }
 
@@ -124,8 +121,8 @@ OSStatus Graph::newNode(const ComponentDescription* description, AUNode* outNode
     }
   }
   *outNode = node.id;
-  std::lock_guard<std::mutex> lock(nodesMutex_);
   nodes_.push_back(std::move(node));
+  publishNodes();
   return 0;
 }
 
@@ -167,8 +164,8 @@ OSStatus Graph::open() {
       return status;
     }
   }
-  std::lock_guard<std::mutex> lock(nodesMutex_);
   open_ = true;
+  publishNodes();
   return 0;
 }
 
@@ -189,14 +186,18 @@ OSStatus Graph::initialize() {
   return 0;
 }
 
-OSStatus Graph::nodeInfo(AUNode id, ComponentDescription* outDescription, AudioUnit* outUnit) {
-  std::lock_guard<std::mutex> lock(nodesMutex_);
-  Node* node = findNode(id);
+OSStatus Graph::nodeInfo(AUNode id, ComponentDescription* outDescription, AudioUnit* outUnit) const noexcept {
+  const NodeTable* table = nodeTable_.load(std::memory_order_acquire);
+  const NodeView* node = nullptr;
+  if (table != nullptr) {
+    for (const NodeView& view : table->nodes)
+      if (view.id == id) node = &view;
+  }
   if (node == nullptr) {
     logLine("AUGraphGetNodeInfo: no node %d in this graph", id);
     return kAudioErr_InvalidHandle;
   }
-  if (outUnit != nullptr && !open_) {
+  if (outUnit != nullptr && !table->open) {
     logLine("AUGraphGetNodeInfo: the graph is not open, so node %d has no unit yet", id);
     return kAudioErr_NotInitialized;
   }
@@ -279,6 +280,12 @@ OSStatus Graph::start() {
   publishPlan();
   running_ = true;
 
+  if (grant.periods == 0) {
+    // A JACK server's period is the server's, not ours to ask.
+    logLine("output %s: %.0f Hz, the server's period of %d frames (%.1f ms)", grant.device.c_str(),
+            sampleRate_, grant.periodFrames, 1000.0 * grant.periodFrames / sampleRate_);
+    return 0;
+  }
   // The block the device actually asks for shows what it granted.
   const auto giveUp = std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
   while (engine_.passes() == passesBefore && std::chrono::steady_clock::now() < giveUp)
@@ -322,12 +329,9 @@ OSStatus Graph::removeNode(AUNode id) {
     logLine("AUGraphRemoveNode: no node %d in this graph", id);
     return kAudioErr_InvalidHandle;
   }
-  Node leaving;
-  {
-    std::lock_guard<std::mutex> lock(nodesMutex_);
-    leaving = std::move(*found);
-    nodes_.erase(found);
-  }
+  Node leaving = std::move(*found);
+  nodes_.erase(found);
+  publishNodes();
   std::erase_if(connections_, [id](const Connection& c) { return c.source == id || c.destination == id; });
   // The device closes first if it is this node's; otherwise the running
   // graph stops rendering through the node before the node goes.
@@ -372,8 +376,18 @@ OSStatus Graph::renderOffline(uint32_t frames, float* interleavedStereo) {
 void Graph::close() {
   uninitialize();
   for (Node& node : nodes_) dropUnit(node);
-  std::lock_guard<std::mutex> lock(nodesMutex_);
   open_ = false;
+  publishNodes();
+}
+
+void Graph::publishNodes() {
+  auto table = std::make_unique<NodeTable>();
+  table->open = open_;
+  for (const Node& node : nodes_) table->nodes.push_back({node.id, node.description, node.handle});
+  nodeTable_.store(table.get(), std::memory_order_release);
+  // A lookup on another thread may still read the table before.
+  Registry::instance().quiesce();
+  ownedTable_ = std::move(table);
 }
 
 }  // namespace chimewick::audio

@@ -2,8 +2,8 @@
 // initialised, running) and the engine its output pulls from.
 #pragma once
 
+#include <atomic>
 #include <memory>
-#include <mutex>
 #include <vector>
 
 #include "AudioToolbox.h"
@@ -24,13 +24,15 @@ class Graph {
   Graph& operator=(const Graph&) = delete;
 
   // The graph calls, each as its AUGraph... namesake. Control thread, but
-  // for nodeInfo, which any thread may call.
+  // for nodeInfo, which any thread may call while it holds a
+  // Registry::Reader (no lock, no allocation: the real-time thread's MIDI
+  // finds the synthesizer through it).
   OSStatus newNode(const ComponentDescription* description, AUNode* outNode);
   OSStatus connect(AUNode source, uint32_t sourceOutput, AUNode destination, uint32_t destinationInput);
   OSStatus update(bool* outIsUpdated);
   OSStatus open();
   OSStatus initialize();
-  OSStatus nodeInfo(AUNode node, ComponentDescription* outDescription, AudioUnit* outUnit);
+  OSStatus nodeInfo(AUNode node, ComponentDescription* outDescription, AudioUnit* outUnit) const noexcept;
   OSStatus start();
   OSStatus stop();
   OSStatus uninitialize();
@@ -66,16 +68,27 @@ class Graph {
   void dropUnit(Node& node);
   std::unique_ptr<RenderPlan> buildPlan();
   void publishPlan();
+  void publishNodes();
   void adoptSampleRate(double rate);
 
   // First, so it outlives the output device that calls into it.
   RenderEngine engine_;
-  // Written on the UI thread only, and there under nodesMutex_, which
-  // nodeInfo takes to read them from any thread.
-  std::mutex nodesMutex_;
+  // The UI thread's alone; other threads read the node table.
   std::vector<Node> nodes_;
   std::vector<Connection> connections_;
-  bool open_ = false;  // under nodesMutex_ too
+  bool open_ = false;
+  // What nodeInfo reads: a copy of the nodes, replaced on every change.
+  struct NodeView {
+    AUNode id;
+    ComponentDescription description;
+    AudioUnit handle;
+  };
+  struct NodeTable {
+    std::vector<NodeView> nodes;
+    bool open = false;
+  };
+  std::atomic<const NodeTable*> nodeTable_{nullptr};
+  std::unique_ptr<const NodeTable> ownedTable_;
   AUNode lastNode_ = 0;
   bool initialized_ = false;
   bool running_ = false;

@@ -206,10 +206,17 @@ OSStatus SynthUnit::controlChange(int channel, uint32_t controller, uint32_t val
     fluid_synth_cc(synth, channel, static_cast<int>(controller), static_cast<int>(value));
     return 0;
   }
-  // One lock keeps the tuning state and FluidSynth in step when the MIDI
-  // input and the window send at once.
-  std::lock_guard<std::mutex> lock(tuningMutex_);
-  if (std::optional<double> cents = tuning_[channel].controlChange(controller, value)) {
+  // The channel's state changes by compare-and-swap, so the MIDI input (on
+  // JACK's real-time thread) and the window never wait for each other.
+  std::atomic<ChannelTuning>& state = tuning_[static_cast<size_t>(channel)];
+  ChannelTuning before = state.load(std::memory_order_acquire);
+  ChannelTuning after;
+  std::optional<double> cents;
+  do {
+    after = before;
+    cents = after.controlChange(controller, value);
+  } while (!state.compare_exchange_weak(before, after, std::memory_order_acq_rel));
+  if (cents) {
     fluid_synth_set_gen(synth, channel, GEN_FINETUNE, static_cast<float>(*cents));
     return 0;
   }

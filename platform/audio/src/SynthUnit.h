@@ -41,7 +41,8 @@ class SynthUnit final : public Unit {
 
   // Plays one MIDI event of which byteCount bytes are real (the status byte
   // included); a channel message missing a data byte it needs is ignored.
-  // Any thread; may wait briefly on the channel state.
+  // Any thread, JACK's real-time one included: no lock but FluidSynth's own,
+  // no allocation.
   OSStatus midiEvent(uint32_t status, uint32_t data1, uint32_t data2, uint32_t byteCount = 3);
 
   // The synthesizer the render plan runs. Audio thread once published.
@@ -74,8 +75,8 @@ class SynthUnit final : public Unit {
   std::vector<Instrument> instruments_;                // UI thread
   std::atomic<bool> initialized_{false};
   bool reverbOn_ = true;
-  std::mutex tuningMutex_;  // MIDI and UI threads; never the audio thread
-  std::array<ChannelTuning, kChannels> tuning_{};
+  // MIDI and UI threads; changed by compare-and-swap, never locked.
+  std::array<std::atomic<ChannelTuning>, kChannels> tuning_{};
 };
 
 }  // namespace chimewick::audio

@@ -3,12 +3,13 @@
 
 #include "rb/String.h"
 
-// Writes message as one trace line when traces are on. Any thread.
+// Writes message as one trace line when traces are on. Any thread; on
+// JACK's real-time thread (a Read there) traces are always off.
 void DebugMessageZel(const rb::String& message);
 
 // Switches traces on or off for the whole process. Any thread.
 void DebugMessageEnableZel(bool activate);
 
-// Whether traces are on, so that a caller can skip building their text.
-// Any thread.
+// Whether traces are on for the calling thread, so that a caller can skip
+// building their text: never on JACK's real-time thread. Any thread.
 bool DebugMessagesEnabled() noexcept;

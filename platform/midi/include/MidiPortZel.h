@@ -5,7 +5,10 @@
 // port is given to CreateInputPort):
 //   "Read"  void(rb::Ref<MidiEndpointZel> source, rb::Ref<MidiPacketListZel>)
 //           MIDI from a connected source, raised on the port's MIDI input
-//           thread (never the event loop), one Read at a time. When a
+//           thread (never the event loop; on JACK, JACK's real-time thread,
+//           where the handler must neither lock nor allocate), one Read at a
+//           time. The list, its packets and their blocks are the port's own,
+//           used again once nobody holds them. When a
 //           connected source goes away, one last Read for it carries a
 //           note-off for every note it left down and sustain off for every
 //           channel whose pedal it left down.

@@ -1,95 +1,73 @@
-// The JACK MIDI backend. One JACK client per MIDI client; an input port is a
-// JACK MIDI input (one more JACK port for every further source it connects,
-// so each event is known by its source). JACK's process callback only copies
-// events into the port's lock-free ring buffer; the port's reader thread
-// turns them into packet lists and raises Read.
-#include <jack/jack.h>
+// The JACK MIDI backend, a member of the program's one JACK client (shared
+// with the audio output, chimewick/JackSession.h). An input port is one JACK
+// MIDI input that programs may connect to themselves, and one more for each
+// source it connects, so that each event is known by its source. In every
+// cycle the port hands the cycle's MIDI to its receiver (the port's Read) on
+// JACK's real-time thread, before the audio output renders that cycle: a
+// note is heard in the cycle it came in. The port's worker thread registers,
+// connects and unregisters its JACK ports; it sleeps until there is work.
 #include <jack/midiport.h>
-#include <jack/ringbuffer.h>
+#include <jack/uuid.h>
+#include <pthread.h>
 
 #include <array>
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <deque>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <thread>
 
-#include "DebugMessage.h"
-#include "InputThreadPriority.h"
+#include "JackTesting.h"
 #include "MidiService.h"
+#include "RealTimeLog.h"
+#include "chimewick/JackSession.h"
+#include "chimewick/Wakeup.h"
 
 namespace chimewick::midi {
 namespace {
 
-struct JackClientDeleter {
-  void operator()(jack_client_t* c) const noexcept { jack_client_close(c); }
-};
-struct RingDeleter {
-  void operator()(jack_ringbuffer_t* r) const noexcept { jack_ringbuffer_free(r); }
-};
-using JackClientHandle = std::unique_ptr<jack_client_t, JackClientDeleter>;
-using RingHandle = std::unique_ptr<jack_ringbuffer_t, RingDeleter>;
+using Clock = std::chrono::steady_clock;
 
-// Room for a 64 KiB system-exclusive message and then some.
-constexpr size_t kRingBytes = 256 * 1024;
+// JACK inputs of one port: its own, and one per connected source.
 constexpr size_t kMaxRoutes = 64;
+// One cycle of one input: at most a JACK MIDI buffer's worth.
+constexpr size_t kCyclePackets = 4096;
+constexpr size_t kMinCycleBytes = 64 * 1024;
+// A source whose client has just registered it may not be active yet, and
+// JACK refuses to connect an inactive client: tries after 10 ms, 20 ms, and
+// so on, about two and a half seconds in all.
+constexpr int kConnectAttempts = 9;
+constexpr auto kFirstRetry = std::chrono::milliseconds(10);
 
-// One record in a port's ring buffer, followed by size bytes.
-struct RecordHeader {
-  uint32_t route;
-  uint32_t size;
-};
-
-// A JACK input port as the process callback sees it: where its events go.
-struct Route {
-  std::atomic<jack_port_t*> port{nullptr};
-  std::atomic<jack_ringbuffer_t*> ring{nullptr};
-};
+std::atomic<int> noticeDelayMs{0};
 
 class JackPort;
 
-class JackClient final : public ServiceClient, public std::enable_shared_from_this<JackClient> {
+class JackClient final : public ServiceClient,
+                         public jack::Member,
+                         public std::enable_shared_from_this<JackClient> {
  public:
   static std::shared_ptr<JackClient> make(const std::string& name, ClientListener& listener,
                                           int32_t& status) {
-    jack_status_t jackStatus{};
-    jack_client_t* raw =
-        jack_client_open(name.empty() ? "Chimewick" : name.c_str(), JackNoStartServer, &jackStatus);
-    if (raw == nullptr) {
-      status = kStatusNoService;
-      return nullptr;
-    }
-    auto client = std::shared_ptr<JackClient>(new JackClient(JackClientHandle(raw), listener));
-    jack_set_process_callback(raw, &JackClient::process, client.get());
-    jack_set_port_registration_callback(raw, &JackClient::portRegistration, client.get());
-    jack_set_client_registration_callback(raw, &JackClient::clientRegistration, client.get());
-    if (const int err = jack_activate(raw); err != 0) {
-      status = err > 0 ? -err : err;
-      return nullptr;
-    }
+    std::shared_ptr<jack::Session> session = jack::Session::open(name.empty() ? "Chimewick" : name, status);
+    if (!session) return nullptr;
+    auto client = std::shared_ptr<JackClient>(new JackClient(session, listener));
+    session->withClient([&](jack_client_t* c) { client->listSources(c, true); });
+    session->join(*client, jack::Place::None);
     status = kStatusOk;
     return client;
   }
 
-  ~JackClient() override {
-    // Closing ends the callbacks before the members they use go.
-    jack_deactivate(client_.get());
-    client_.reset();
-  }
+  ~JackClient() override { session_->leave(*this); }
 
   int32_t handle() const override { return handle_; }
 
   std::vector<SourceInfo> sources() override {
     std::vector<SourceInfo> list;
-    const char** names = jack_get_ports(client_.get(), nullptr, JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput);
-    if (names == nullptr) return list;
-    for (const char** n = names; *n != nullptr; ++n) {
-      jack_port_t* port = jack_port_by_name(client_.get(), *n);
-      if (port == nullptr || jack_port_is_mine(client_.get(), port)) continue;
-      list.push_back({handleOf(*n), *n});
-    }
-    jack_free(names);
+    session_->withClient([&](jack_client_t* c) { list = listSources(c); });
     return list;
   }
 
@@ -101,7 +79,16 @@ class JackClient final : public ServiceClient, public std::enable_shared_from_th
     listener_ = nullptr;
   }
 
-  // The stable handle of a source port's full name.
+  // JACK's notices (the notification thread).
+  void portRegistered(jack_client_t* client, jack_port_id_t id, bool registered) override;
+  void clientRegistered(jack_client_t*, const char*, bool registered) override {
+    tell(registered ? &ClientListener::objectAdded : &ClientListener::objectRemoved, ObjectKind::Client, 0);
+  }
+  void portConnected(jack_client_t* client, jack_port_id_t a, jack_port_id_t b, bool connected) override;
+  void serverLost() override;
+  void serverBack(jack_client_t* client) override;
+
+  // The stable handle of a port's full name. Any thread.
   int32_t handleOf(const std::string& fullName) {
     std::lock_guard lock(namesMutex_);
     auto [it, added] = handles_.try_emplace(fullName, nextHandle_);
@@ -114,32 +101,7 @@ class JackClient final : public ServiceClient, public std::enable_shared_from_th
     return it == names_.end() ? std::string() : it->second;
   }
 
-  jack_client_t* jack() const noexcept { return client_.get(); }
-
-  // A free route slot for a port, or -1. UI thread.
-  int claimRoute(jack_port_t* port, jack_ringbuffer_t* ring) {
-    std::lock_guard lock(routesMutex_);
-    for (size_t i = 0; i < routes_.size(); ++i) {
-      if (routeUsed_[i]) continue;
-      routeUsed_[i] = true;
-      routes_[i].ring.store(ring, std::memory_order_seq_cst);
-      routes_[i].port.store(port, std::memory_order_seq_cst);
-      return int(i);
-    }
-    return -1;
-  }
-
-  // Takes a route away from the process callback and waits until a cycle
-  // that might still use it has finished. UI thread.
-  void releaseRoute(int route) {
-    routes_[size_t(route)].port.store(nullptr, std::memory_order_seq_cst);
-    routes_[size_t(route)].ring.store(nullptr, std::memory_order_seq_cst);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-    while (inProcess_.load(std::memory_order_seq_cst) && std::chrono::steady_clock::now() < deadline)
-      std::this_thread::yield();
-    std::lock_guard lock(routesMutex_);
-    routeUsed_[size_t(route)] = false;
-  }
+  jack::Session& session() noexcept { return *session_; }
 
   void addPort(JackPort* port) {
     std::lock_guard lock(portsMutex_);
@@ -151,46 +113,55 @@ class JackClient final : public ServiceClient, public std::enable_shared_from_th
   }
 
  private:
-  JackClient(JackClientHandle client, ClientListener& listener)
-      : client_(std::move(client)), handle_(nextClientHandle_.fetch_add(1)), listener_(&listener) {}
+  JackClient(std::shared_ptr<jack::Session> session, ClientListener& listener)
+      : session_(std::move(session)), handle_(nextClientHandle_.fetch_add(1)), listener_(&listener) {}
 
-  // JACK's process thread: copies each event into its route's ring buffer.
-  // No lock, no allocation; an event that does not fit is dropped.
-  static int process(jack_nframes_t frames, void* arg) noexcept {
-    auto* self = static_cast<JackClient*>(arg);
-    self->inProcess_.store(true, std::memory_order_seq_cst);
-    for (uint32_t r = 0; r < kMaxRoutes; ++r) {
-      jack_port_t* port = self->routes_[r].port.load(std::memory_order_seq_cst);
-      jack_ringbuffer_t* ring = self->routes_[r].ring.load(std::memory_order_seq_cst);
-      if (port == nullptr || ring == nullptr) continue;
-      void* buffer = jack_port_get_buffer(port, frames);
-      if (buffer == nullptr) continue;
-      const uint32_t count = jack_midi_get_event_count(buffer);
-      for (uint32_t i = 0; i < count; ++i) {
-        jack_midi_event_t ev;
-        if (jack_midi_event_get(&ev, buffer, i) != 0) continue;
-        const RecordHeader header{r, uint32_t(ev.size)};
-        if (jack_ringbuffer_write_space(ring) < sizeof header + ev.size) continue;
-        jack_ringbuffer_write(ring, reinterpret_cast<const char*>(&header), sizeof header);
-        jack_ringbuffer_write(ring, reinterpret_cast<const char*>(ev.buffer), ev.size);
-      }
+  // Lists the MIDI outputs of other clients and remembers each; announced:
+  // they are all there before any notice still to come (the client's start).
+  std::vector<SourceInfo> listSources(jack_client_t* client, bool announced = false) {
+    std::vector<SourceInfo> list;
+    const char** names = jack_get_ports(client, nullptr, JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput);
+    if (names == nullptr) return list;
+    for (const char** n = names; *n != nullptr; ++n) {
+      jack_port_t* port = jack_port_by_name(client, *n);
+      if (port == nullptr || jack_port_is_mine(client, port)) continue;
+      list.push_back({remember(jack_port_uuid(port), *n, announced), *n});
     }
-    self->inProcess_.store(false, std::memory_order_seq_cst);
-    return 0;
+    jack_free(names);
+    return list;
   }
 
-  static void portRegistration(jack_port_id_t id, int registered, void* arg);
-  static void clientRegistration(const char*, int registered, void* arg) {
-    auto* self = static_cast<JackClient*>(arg);
-    std::lock_guard lock(self->listenerMutex_);
-    if (self->listener_ == nullptr) return;
-    if (registered)
-      self->listener_->objectAdded(ObjectKind::Client, 0);
-    else
-      self->listener_->objectRemoved(ObjectKind::Client, 0);
+  // What a removal notice needs of a source port is kept from when the port
+  // was first seen: the server may have released the port by the time the
+  // notice is read. A port listed before its registration notice has been
+  // read is not announced yet: a removal notice read meanwhile is about the
+  // port that had its number before (JACK reuses them, and sends two removal
+  // notices per port).
+  int32_t remember(jack_uuid_t uuid, const std::string& name, bool announced) {
+    const int32_t handle = handleOf(name);
+    std::lock_guard lock(knownMutex_);
+    auto [it, added] = known_.try_emplace(uuid, Known{handle, announced});
+    if (!added) {
+      if (it->second.handle != handle) it->second = Known{handle, announced};
+      it->second.announced = it->second.announced || announced;
+    }
+    return handle;
+  }
+  std::optional<int32_t> forget(jack_uuid_t uuid) {
+    std::lock_guard lock(knownMutex_);
+    auto it = known_.find(uuid);
+    if (it == known_.end() || !it->second.announced) return std::nullopt;
+    const int32_t handle = it->second.handle;
+    known_.erase(it);
+    return handle;
   }
 
-  JackClientHandle client_;
+  void tell(void (ClientListener::*notice)(ObjectKind, int32_t), ObjectKind kind, int32_t handle) {
+    std::lock_guard lock(listenerMutex_);
+    if (listener_ != nullptr) (listener_->*notice)(kind, handle);
+  }
+
+  std::shared_ptr<jack::Session> session_;
   int32_t handle_;
   std::mutex listenerMutex_;
   ClientListener* listener_;
@@ -198,172 +169,327 @@ class JackClient final : public ServiceClient, public std::enable_shared_from_th
   std::map<std::string, int32_t> handles_;
   std::map<int32_t, std::string> names_;
   int32_t nextHandle_ = 1;
-  std::mutex routesMutex_;
-  std::array<Route, kMaxRoutes> routes_{};
-  std::array<bool, kMaxRoutes> routeUsed_{};
-  std::atomic<bool> inProcess_{false};
+  std::mutex knownMutex_;
+  struct Known {
+    int32_t handle;
+    bool announced;  // its registration notice has been read
+  };
+  std::map<jack_uuid_t, Known> known_;  // source port's uuid -> what it was
   std::mutex portsMutex_;
   std::vector<JackPort*> ports_;
   static inline std::atomic<int32_t> nextClientHandle_{1};
 };
 
-class JackPort final : public InputPort {
+class JackPort final : public InputPort, public jack::Member {
  public:
   JackPort(std::shared_ptr<JackClient> client, std::string name, InputReceiver& receiver)
-      : client_(std::move(client)),
-        name_(std::move(name)),
-        receiver_(receiver),
-        ring_(jack_ringbuffer_create(kRingBytes)) {}
+      : client_(std::move(client)), name_(std::move(name)), receiver_(receiver) {}
 
-  // Registers the first JACK input; false with status on failure.
+  // Registers the port's own JACK input and starts delivering; false with
+  // status on failure. UI thread.
   bool start(int32_t& status) {
-    if (!ring_) {
-      status = -ENOMEM;
+    jack::Session& session = client_->session();
+    size_t bytes = kMinCycleBytes;
+    session.withClient([&](jack_client_t* c) {
+      bytes = std::max(bytes, jack_port_type_get_buffer_size(c, JACK_DEFAULT_MIDI_TYPE));
+    });
+    cycle_.bytes.reserve(bytes);
+    cycle_.packets.reserve(kCyclePackets);
+    cycleBytes_ = bytes;
+    bool opened = false;
+    session.withClient([&](jack_client_t* c) { opened = openOwnInput(c); });
+    if (!opened) {
+      status = session.connected() ? -EBUSY : kStatusNoService;
       return false;
     }
-    if (addInput(status) < 0) return false;
     client_->addPort(this);
-    reader_ = std::thread([this] {
-      raiseInputThreadPriority();
-      readLoop();
-    });
+    session.join(*this, jack::Place::Input);
+    worker_ = std::thread([this] { work(); });
     status = kStatusOk;
     return true;
   }
 
   ~JackPort() override {
-    client_->removePort(this);
-    for (const Input& input : inputs_) client_->releaseRoute(input.route);
-    stop_.store(true, std::memory_order_release);
-    if (reader_.joinable()) reader_.join();
-    for (const Input& input : inputs_) jack_port_unregister(client_->jack(), input.port);
+    if (worker_.joinable()) {
+      client_->session().leave(*this);
+      client_->removePort(this);
+      stop_.store(true, std::memory_order_release);
+      work_.post();
+      worker_.join();
+    }
+    std::lock_guard lock(routesMutex_);
+    client_->session().withClient([&](jack_client_t* c) {
+      for (Route& route : routes_) {
+        jack::Session::unregisterPort(c, route.port.load(std::memory_order_relaxed));
+        route.port.store(nullptr, std::memory_order_relaxed);
+      }
+    });
   }
 
   int32_t handle() const override { return handle_; }
 
+  // Asks the worker to connect source; returns at once. UI thread.
   int32_t connect(int32_t source) override {
     const std::string sourceName = client_->nameOf(source);
-    if (sourceName.empty() || jack_port_by_name(client_->jack(), sourceName.c_str()) == nullptr)
-      return kStatusNoSuchSource;
-    jack_port_t* input = nullptr;
+    bool exists = false;
+    if (!sourceName.empty()) {
+      client_->session().withClient(
+          [&](jack_client_t* c) { exists = jack_port_by_name(c, sourceName.c_str()) != nullptr; });
+    }
+    if (!exists) return client_->session().connected() ? kStatusNoSuchSource : kStatusNoService;
+    for (size_t i = 1; i < kMaxRoutes; ++i) {
+      const int state = routes_[i].state.load(std::memory_order_acquire);
+      if ((state == kOpening || state == kLive) &&
+          routes_[i].source.load(std::memory_order_acquire) == source)
+        return kStatusOk;
+    }
     {
-      std::lock_guard lock(inputsMutex_);
-      for (Input& in : inputs_)
-        if (in.source == source) input = in.port;
-      if (input == nullptr) {
-        for (Input& in : inputs_)
-          if (in.source == 0) {
-            in.source = source;
-            input = in.port;
-            break;
-          }
-      }
+      std::lock_guard lock(requestsMutex_);
+      requests_.push_back(source);
     }
-    if (input == nullptr) {
-      int32_t status = kStatusOk;
-      const int index = addInput(status);
-      if (index < 0) return status;
-      std::lock_guard lock(inputsMutex_);
-      inputs_[size_t(index)].source = source;
-      input = inputs_[size_t(index)].port;
-    }
-    // A client that has just registered its port may not be active yet, and
-    // JACK refuses connections to inactive clients: give it a moment.
-    int err = 0;
-    for (int attempt = 0; attempt < 20; ++attempt) {
-      err = jack_connect(client_->jack(), sourceName.c_str(), jack_port_name(input));
-      if (err == 0 || err == EEXIST) return kStatusOk;
-      if (jack_port_by_name(client_->jack(), sourceName.c_str()) == nullptr) return kStatusNoSuchSource;
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return err > 0 ? -err : (err < 0 ? err : -EIO);
+    work_.post();
+    return kStatusOk;
   }
 
-  // A source port went away. JACK's notification thread; the reader thread
-  // passes it on after the events that came before it.
-  void sourceGone(int32_t source) {
-    std::lock_guard lock(inputsMutex_);
-    for (Input& in : inputs_)
-      if (in.source == source) {
-        in.source = 0;
-        goneSources_.push_back(source);
+  // A source port went away: its input delivers what came before, then the
+  // notes it left down are released. JACK's notification thread.
+  void sourceGone(int32_t source) noexcept {
+    for (size_t i = 1; i < kMaxRoutes; ++i) {
+      Route& route = routes_[i];
+      if (route.source.load(std::memory_order_acquire) != source) continue;
+      int expected = kLive;
+      route.state.compare_exchange_strong(expected, kLeaving, std::memory_order_acq_rel);
+    }
+  }
+
+  // A connection changed: when the last one to the port's own input goes,
+  // what came through it is released. JACK's notification thread.
+  void connectionChanged(jack_client_t* client, jack_port_id_t a, jack_port_id_t b, bool connected) {
+    if (connected) return;
+    jack_port_t* own = routes_[0].port.load(std::memory_order_acquire);
+    if (own == nullptr) return;
+    if (jack_port_by_id(client, a) != own && jack_port_by_id(client, b) != own) return;
+    if (jack_port_connected(own) == 0) ownInputLeft_.store(true, std::memory_order_release);
+  }
+
+  // One cycle: the MIDI of each input to the receiver, then the releases of
+  // sources that went. JACK's real-time thread.
+  void process(jack_nframes_t frames) noexcept override {
+    bool wake = false;
+    for (size_t i = 0; i < kMaxRoutes; ++i) {
+      Route& route = routes_[i];
+      const int state = route.state.load(std::memory_order_acquire);
+      if (state != kLive && state != kLeaving) continue;
+      const int32_t source =
+          i == 0 ? ownSource_.load(std::memory_order_relaxed) : route.source.load(std::memory_order_relaxed);
+      if (jack_port_t* port = route.port.load(std::memory_order_acquire)) deliver(port, frames, source);
+      if (state == kLeaving) {
+        receiver_.sourceGone(source);
+        route.state.store(kLeft, std::memory_order_release);
+        wake = true;
       }
+    }
+    if (ownInputLeft_.exchange(false, std::memory_order_acq_rel))
+      receiver_.sourceGone(ownSource_.load(std::memory_order_relaxed));
+    if (wake) work_.post();
+  }
+
+  // The server went: every source is gone; its notes are released here (no
+  // cycle runs any more). The session's thread.
+  void serverLost() override {
+    std::lock_guard lock(routesMutex_);
+    for (size_t i = 0; i < kMaxRoutes; ++i) {
+      Route& route = routes_[i];
+      const int state = route.state.load(std::memory_order_acquire);
+      if (state == kLive || state == kLeaving)
+        receiver_.sourceGone(i == 0 ? ownSource_.load(std::memory_order_relaxed)
+                                    : route.source.load(std::memory_order_relaxed));
+      route.port.store(nullptr, std::memory_order_release);
+      route.source.store(0, std::memory_order_release);
+      route.state.store(kFree, std::memory_order_release);
+      route.retryAt.reset();
+    }
+    ownInputLeft_.store(false, std::memory_order_release);
+    std::lock_guard requests(requestsMutex_);
+    requests_.clear();
+  }
+
+  // A server is back: the port's own input again. The session's thread.
+  void serverBack(jack_client_t*) override {
+    std::lock_guard lock(routesMutex_);
+    client_->session().withClient([&](jack_client_t* c) { openOwnInput(c); });
   }
 
  private:
-  struct Input {
-    jack_port_t* port;
-    int route;
-    int32_t source;  // 0 while unassigned
+  enum RouteState : int { kFree, kOpening, kLive, kLeaving, kLeft };
+  struct Route {
+    std::atomic<jack_port_t*> port{nullptr};
+    std::atomic<int32_t> source{0};
+    std::atomic<int> state{kFree};
+    // The worker's alone (under routesMutex_): a connection still to make.
+    std::optional<Clock::time_point> retryAt;
+    int attempts = 0;
   };
 
-  // Registers one more JACK MIDI input; its index in inputs_, or -1.
-  int addInput(int32_t& status) {
-    std::lock_guard lock(inputsMutex_);
-    const std::string portName = inputs_.empty() ? name_ : name_ + "-" + std::to_string(inputs_.size() + 1);
-    jack_port_t* port =
-        jack_port_register(client_->jack(), portName.c_str(), JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
-    if (port == nullptr) {
-      status = -EBUSY;
-      return -1;
-    }
-    const int route = client_->claimRoute(port, ring_.get());
-    if (route < 0) {
-      jack_port_unregister(client_->jack(), port);
-      status = -ENOSPC;
-      return -1;
-    }
-    inputs_.push_back({port, route, 0});
-    return int(inputs_.size() - 1);
+  // Registers the port's own input as route 0. Inside withClient.
+  bool openOwnInput(jack_client_t* c) {
+    jack_port_t* port = registerInput(c, name_);
+    if (port == nullptr) return false;
+    ownSource_.store(client_->handleOf(jack_port_name(port)), std::memory_order_relaxed);
+    routes_[0].port.store(port, std::memory_order_release);
+    routes_[0].state.store(kLive, std::memory_order_release);
+    return true;
   }
 
-  int32_t sourceOfRoute(uint32_t route) {
-    std::lock_guard lock(inputsMutex_);
-    for (const Input& in : inputs_)
-      if (uint32_t(in.route) == route) return in.source;
-    return 0;
+  // A new JACK MIDI input named name, or name with a number when that name
+  // is taken. Inside withClient.
+  jack_port_t* registerInput(jack_client_t* c, const std::string& name) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      const std::string portName = attempt == 0 ? name : name + "-" + std::to_string(++portNumber_);
+      if (jack_port_by_name(c, (jack_get_client_name(c) + (":" + portName)).c_str()) != nullptr) continue;
+      if (jack_port_t* port =
+              jack_port_register(c, portName.c_str(), JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0))
+        return port;
+    }
+    return nullptr;
   }
 
-  // Reader thread: drains the ring, then passes on sources that went; polls
-  // every millisecond and sees the stop flag at once.
-  void readLoop() {
-    std::vector<uint8_t> event;
+  void deliver(jack_port_t* port, jack_nframes_t frames, int32_t source) noexcept {
+    void* buffer = jack_port_get_buffer(port, frames);
+    if (buffer == nullptr) return;
+    const uint32_t count = jack_midi_get_event_count(buffer);
+    if (count == 0) return;
+    cycle_.clear();
+    for (uint32_t i = 0; i < count; ++i) {
+      jack_midi_event_t event;
+      if (jack_midi_event_get(&event, buffer, i) != 0 || event.size > cycleBytes_) continue;
+      if (cycle_.count() == kCyclePackets || cycle_.bytes.size() + event.size > cycleBytes_) {
+        receiver_.receivedInPlace(source, cycle_);
+        cycle_.clear();
+      }
+      cycle_.add({event.buffer, event.size});
+    }
+    if (!cycle_.empty()) receiver_.receivedInPlace(source, cycle_);
+  }
+
+  // The worker: connects what connect() asked for, retries connections to
+  // clients not active yet, and unregisters the inputs of sources that went.
+  // Sleeps until woken, or until the next retry is due.
+  void work() {
+    pthread_setname_np(pthread_self(), "jack-midi-work");
     while (!stop_.load(std::memory_order_acquire)) {
-      bool any = false;
-      while (jack_ringbuffer_read_space(ring_.get()) >= sizeof(RecordHeader)) {
-        RecordHeader header{};
-        jack_ringbuffer_peek(ring_.get(), reinterpret_cast<char*>(&header), sizeof header);
-        if (jack_ringbuffer_read_space(ring_.get()) < sizeof header + header.size) break;
-        jack_ringbuffer_read_advance(ring_.get(), sizeof header);
-        event.resize(header.size);
-        jack_ringbuffer_read(ring_.get(), reinterpret_cast<char*>(event.data()), header.size);
-        const int32_t source = sourceOfRoute(header.route);
-        if (source == 0) continue;
-        PacketData packets;
-        packets.add(event);
-        receiver_.received(source, std::move(packets));
-        any = true;
-      }
-      std::vector<int32_t> gone;
+      std::optional<Clock::time_point> due;
       {
-        std::lock_guard lock(inputsMutex_);
-        gone.swap(goneSources_);
+        std::lock_guard lock(routesMutex_);
+        for (const Route& route : routes_)
+          if (route.retryAt && (!due || *route.retryAt < *due)) due = route.retryAt;
       }
-      for (int32_t source : gone) receiver_.sourceGone(source);
-      if (!any && gone.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      if (due)
+        work_.waitFor(*due - Clock::now());
+      else
+        work_.wait();
+      if (stop_.load(std::memory_order_acquire)) return;
+      std::deque<int32_t> asked;
+      {
+        std::lock_guard lock(requestsMutex_);
+        asked.swap(requests_);
+      }
+      std::lock_guard lock(routesMutex_);
+      for (const int32_t source : asked) open(source);
+      const Clock::time_point now = Clock::now();
+      for (Route& route : routes_) {
+        if (route.retryAt && *route.retryAt <= now) tryConnect(route);
+        if (route.state.load(std::memory_order_acquire) == kLeft) close(route);
+      }
     }
+  }
+
+  // Gives source an input of its own and connects it. Worker, under
+  // routesMutex_.
+  void open(int32_t source) {
+    Route* free = nullptr;
+    for (size_t i = 1; i < kMaxRoutes; ++i) {
+      Route& route = routes_[i];
+      const int state = route.state.load(std::memory_order_acquire);
+      if ((state == kOpening || state == kLive) && route.source.load(std::memory_order_acquire) == source)
+        return;
+      if (state == kFree && free == nullptr) free = &route;
+    }
+    if (free == nullptr) {
+      logOffRealTime("%zu JACK sources are connected already; %s is left out", kMaxRoutes - 1,
+                     client_->nameOf(source).c_str());
+      return;
+    }
+    free->source.store(source, std::memory_order_release);
+    free->state.store(kOpening, std::memory_order_release);
+    jack_port_t* port = nullptr;
+    client_->session().withClient([&](jack_client_t* c) { port = registerInput(c, name_); });
+    if (port == nullptr) {
+      free->source.store(0, std::memory_order_release);
+      free->state.store(kFree, std::memory_order_release);
+      return;
+    }
+    free->port.store(port, std::memory_order_release);
+    // Live before it is connected, so that nothing from the first cycle is
+    // missed; an input nothing reaches delivers nothing.
+    free->state.store(kLive, std::memory_order_release);
+    free->attempts = 0;
+    tryConnect(*free);
+  }
+
+  // Connects a route's input to its source; on refusal tries again later,
+  // and gives up when the source is gone. Worker, under routesMutex_.
+  void tryConnect(Route& route) {
+    route.retryAt.reset();
+    if (route.state.load(std::memory_order_acquire) != kLive) return;
+    const std::string sourceName = client_->nameOf(route.source.load(std::memory_order_acquire));
+    jack_port_t* input = route.port.load(std::memory_order_acquire);
+    bool connected = false, sourceThere = false;
+    client_->session().withClient([&](jack_client_t* c) {
+      const int err = jack_connect(c, sourceName.c_str(), jack_port_name(input));
+      connected = err == 0 || err == EEXIST;
+      sourceThere = jack_port_by_name(c, sourceName.c_str()) != nullptr;
+    });
+    if (connected) return;
+    if (sourceThere && ++route.attempts < kConnectAttempts) {
+      route.retryAt = Clock::now() + kFirstRetry * (1 << (route.attempts - 1));
+      return;
+    }
+    if (sourceThere) logOffRealTime("JACK does not connect %s; it is left out", sourceName.c_str());
+    int expected = kLive;
+    route.state.compare_exchange_strong(expected, kLeaving, std::memory_order_acq_rel);
+    work_.post();
+  }
+
+  // Unregisters the input of a source that went, once its last cycle has
+  // run. Worker, under routesMutex_.
+  void close(Route& route) {
+    jack_port_t* port = route.port.exchange(nullptr, std::memory_order_acq_rel);
+    client_->session().withClient([&](jack_client_t* c) { jack::Session::unregisterPort(c, port); });
+    route.retryAt.reset();
+    route.source.store(0, std::memory_order_release);
+    route.state.store(kFree, std::memory_order_release);
   }
 
   std::shared_ptr<JackClient> client_;
   std::string name_;
   InputReceiver& receiver_;
   int32_t handle_ = nextPortHandle_.fetch_add(1);
-  RingHandle ring_;
-  std::mutex inputsMutex_;
-  std::vector<Input> inputs_;
-  std::vector<int32_t> goneSources_;
+  int portNumber_ = 1;
+
+  std::array<Route, kMaxRoutes> routes_{};
+  std::mutex routesMutex_;
+  std::atomic<int32_t> ownSource_{0};
+  std::atomic<bool> ownInputLeft_{false};
+  // The real-time thread's: one input's cycle, made ahead.
+  PacketData cycle_;
+  size_t cycleBytes_ = kMinCycleBytes;
+
+  std::mutex requestsMutex_;
+  std::deque<int32_t> requests_;
+  Wakeup work_;
   std::atomic<bool> stop_{false};
-  std::thread reader_;
+  std::thread worker_;
   static inline std::atomic<int32_t> nextPortHandle_{1};
 };
 
@@ -374,37 +500,62 @@ std::unique_ptr<InputPort> JackClient::createInputPort(const std::string& name, 
   return port;
 }
 
-void JackClient::portRegistration(jack_port_id_t id, int registered, void* arg) {
-  auto* self = static_cast<JackClient*>(arg);
-  jack_port_t* port = jack_port_by_id(self->jack(), id);
-  if (port == nullptr || jack_port_is_mine(self->jack(), port)) return;
+void JackClient::portRegistered(jack_client_t* client, jack_port_id_t id, bool registered) {
+  if (!registered) {
+    if (const int delay = noticeDelayMs.load(std::memory_order_relaxed); delay > 0)
+      std::this_thread::sleep_for(std::chrono::milliseconds(delay));
+  }
+  jack_port_t* port = jack_port_by_id(client, id);
+  if (port == nullptr) return;
+  const jack_uuid_t uuid = jack_port_uuid(port);
+  if (!registered) {
+    const std::optional<int32_t> handle = forget(uuid);
+    if (!handle) return;
+    {
+      std::lock_guard lock(portsMutex_);
+      for (JackPort* p : ports_) p->sourceGone(*handle);
+    }
+    tell(&ClientListener::objectRemoved, ObjectKind::Source, *handle);
+    return;
+  }
+  if (jack_port_is_mine(client, port)) return;
   const char* type = jack_port_type(port);
   if (type == nullptr || std::strcmp(type, JACK_DEFAULT_MIDI_TYPE) != 0) return;
   if (!(jack_port_flags(port) & JackPortIsOutput)) return;
-  const int32_t handle = self->handleOf(jack_port_name(port));
-  if (!registered) {
-    std::lock_guard lock(self->portsMutex_);
-    for (JackPort* p : self->ports_) p->sourceGone(handle);
+  const char* name = jack_port_name(port);
+  if (name == nullptr || *name == '\0') return;
+  tell(&ClientListener::objectAdded, ObjectKind::Source, remember(uuid, name, true));
+}
+
+void JackClient::portConnected(jack_client_t* client, jack_port_id_t a, jack_port_id_t b, bool connected) {
+  std::lock_guard lock(portsMutex_);
+  for (JackPort* p : ports_) p->connectionChanged(client, a, b, connected);
+}
+
+void JackClient::serverLost() {
+  std::vector<int32_t> gone;
+  {
+    std::lock_guard lock(knownMutex_);
+    for (const auto& [uuid, known] : known_) gone.push_back(known.handle);
+    known_.clear();
   }
-  std::lock_guard lock(self->listenerMutex_);
-  if (self->listener_ == nullptr) return;
-  if (registered)
-    self->listener_->objectAdded(ObjectKind::Source, handle);
-  else
-    self->listener_->objectRemoved(ObjectKind::Source, handle);
+  for (const int32_t handle : gone) tell(&ClientListener::objectRemoved, ObjectKind::Source, handle);
+  tell(&ClientListener::objectRemoved, ObjectKind::Client, 0);
+}
+
+void JackClient::serverBack(jack_client_t* client) {
+  listSources(client, true);
+  tell(&ClientListener::objectAdded, ObjectKind::Client, 0);
 }
 
 }  // namespace
 
+void setJackNoticeDelayForTesting(std::chrono::milliseconds delay) {
+  noticeDelayMs.store(int(delay.count()), std::memory_order_relaxed);
+}
+
 std::shared_ptr<ServiceClient> openJackClient(const std::string& name, ClientListener& listener,
                                               int32_t& status) {
-  // JACK's own messages (a server that is not running, for one) go to our
-  // trace output; the status tells the caller what happened.
-  static std::once_flag quiet;
-  std::call_once(quiet, [] {
-    jack_set_error_function([](const char* text) { DebugMessageZel(rb::String("JACK: ") + text); });
-    jack_set_info_function([](const char* text) { DebugMessageZel(rb::String("JACK: ") + text); });
-  });
   return JackClient::make(name, listener, status);
 }
 

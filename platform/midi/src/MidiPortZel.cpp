@@ -1,68 +1,92 @@
 #include "MidiPortZel.h"
 
-#include <cstdio>
 #include <exception>
-#include <map>
-#include <mutex>
 
+#include "DebugMessage.h"
 #include "MidiService.h"
 #include "NoteTracker.h"
-#include "chimewick/Log.h"
+#include "ReadListPool.h"
+#include "RealTimeLog.h"
+#include "SourceTable.h"
 
 using chimewick::midi::PacketData;
 
 // What the service delivers to: keeps each source's note tracker and raises
 // Read on the port. Runs on the port's input thread (or a synchronous
-// sender's), one delivery at a time.
+// sender's), one delivery at a time; on JACK that is the real-time thread,
+// so nothing here locks, allocates or logs there (the tables and lists are
+// made ahead).
 struct MidiPortZel::Delivery final : chimewick::midi::InputReceiver {
   explicit Delivery(MidiPortZel& owner) : port(owner) {}
 
-  void received(int32_t source, PacketData&& packets) override {
-    std::lock_guard lock(deliverMutex);
-    chimewick::midi::NoteTracker& tracker = trackers[source];
-    for (size_t i = 0; i < packets.count(); ++i) tracker.observe(packets.packet(i));
-    raiseRead(source, std::move(packets));
-  }
+  void received(int32_t source, PacketData&& packets) override { deliver(source, packets); }
+  void receivedInPlace(int32_t source, const PacketData& packets) override { deliver(source, packets); }
 
   void sourceGone(int32_t source) override {
-    std::lock_guard lock(deliverMutex);
-    auto it = trackers.find(source);
-    if (it != trackers.end()) {
-      PacketData release;
-      it->second.releaseAll(release);
-      trackers.erase(it);
-      if (!release.empty()) raiseRead(source, std::move(release));
+    const chimewick::midi::SourceTable::Entry entry = sources.find(source);
+    if (!entry) return;
+    release(entry);
+    sources.forget(source);
+  }
+
+  void deliver(int32_t source, const PacketData& packets) {
+    chimewick::midi::SourceTable::Entry entry = sources.find(source);
+    if (!entry) {
+      // A source that was never connected (a program writing to the port):
+      // it takes a spare entry, whose earlier owner's notes end first.
+      if (const chimewick::midi::SourceTable::Entry previous = sources.spare()) release(previous);
+      entry = sources.adopt(source);
     }
-    std::lock_guard endpointsLock(endpointsMutex);
-    endpoints.erase(source);
+    for (size_t i = 0; i < packets.count(); ++i) entry.tracker->observe(packets.packet(i));
+    lists.begin();
+    for (size_t i = 0; i < packets.count(); ++i) {
+      if (lists.add(packets.packet(i))) continue;
+      raiseRead(entry.endpoint);
+      lists.begin();
+      lists.add(packets.packet(i));
+    }
+    // An empty list is a Read too.
+    if (!lists.empty() || packets.count() == 0) raiseRead(entry.endpoint);
   }
 
-  // The endpoint that ConnectSource was given for source, else a new one.
-  rb::Ref<MidiEndpointZel> endpointOf(int32_t source) {
-    std::lock_guard lock(endpointsMutex);
-    auto it = endpoints.find(source);
-    if (it != endpoints.end()) return it->second;
-    return rb::New<MidiEndpointZel>(source, rb::String());
+  // Ends what a source holds: one Read with a note-off for each note and
+  // sustain off for each pedal it left down.
+  void release(const chimewick::midi::SourceTable::Entry& entry) {
+    if (!entry.tracker->holdsAnything()) return;
+    releasing.clear();
+    entry.tracker->releaseAll(releasing);
+    lists.begin();
+    for (size_t i = 0; i < releasing.count(); ++i) {
+      if (lists.add(releasing.packet(i))) continue;
+      raiseRead(entry.endpoint);
+      lists.begin();
+      lists.add(releasing.packet(i));
+    }
+    if (!lists.empty()) raiseRead(entry.endpoint);
   }
 
-  void raiseRead(int32_t source, PacketData&& packets) {
+  void raiseRead(MidiEndpointZel* endpoint) {
     // No exception may leave the input thread.
     try {
-      rb::Ref<MidiEndpointZel> endpoint = endpointOf(source);
-      rb::Ref<MidiPacketListZel> list = rb::New<MidiPacketListZel>(std::move(packets));
-      port.RaiseEvent<void, rb::Ref<MidiEndpointZel>, rb::Ref<MidiPacketListZel>>("Read", endpoint, list);
+      port.RaiseEvent<void, rb::Ref<MidiEndpointZel>, rb::Ref<MidiPacketListZel>>(
+          "Read", rb::Ref<MidiEndpointZel>(endpoint), lists.list());
     } catch (const std::exception& e) {
-      chimewick::midiLog.line("the Read handler raised %s", e.what());
+      chimewick::midi::logOffRealTime("the Read handler raised %s", e.what());
     } catch (...) {
-      chimewick::midiLog.line("the Read handler raised an exception");
+      chimewick::midi::logOffRealTime("the Read handler raised an exception");
     }
   }
 
   MidiPortZel& port;
-  std::mutex deliverMutex;
-  std::map<int32_t, chimewick::midi::NoteTracker> trackers;
-  std::mutex endpointsMutex;
-  std::map<int32_t, rb::Ref<MidiEndpointZel>> endpoints;
+  chimewick::midi::SourceTable sources;
+  chimewick::midi::ReadListPool lists;
+  // Room for the releases of every note and pedal of one source.
+  PacketData releasing = [] {
+    PacketData data;
+    data.packets.reserve(16 * 128 + 16);
+    data.bytes.reserve(3 * (16 * 128 + 16));
+    return data;
+  }();
 };
 
 MidiPortZel::MidiPortZel() : delivery_(std::make_unique<Delivery>(*this)) {}
@@ -97,9 +121,6 @@ void MidiPortZel::ConnectSource(rb::Ref<MidiEndpointZel> source) {
     setLasterror(chimewick::midi::kStatusNoService);
     return;
   }
-  {
-    std::lock_guard lock(delivery_->endpointsMutex);
-    delivery_->endpoints.insert_or_assign(source->Handle(), source);
-  }
+  delivery_->sources.connect(source);
   setLasterror(port_->connect(source->Handle()));
 }

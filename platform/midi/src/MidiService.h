@@ -44,12 +44,19 @@ class ClientListener {
 };
 
 // Where a port's MIDI goes. Called on the port's input thread, one call at a
-// time.
+// time. On JACK the input thread is JACK's real-time thread, so the port's
+// receiver neither locks nor allocates.
 class InputReceiver {
  public:
   virtual ~InputReceiver() = default;
   // Packets that arrived from source.
   virtual void received(int32_t source, PacketData&& packets) = 0;
+  // The same for packets the caller keeps and fills again (a real-time
+  // backend's buffer); the port's receiver copies them without allocating.
+  virtual void receivedInPlace(int32_t source, const PacketData& packets) {
+    PacketData copy = packets;
+    received(source, std::move(copy));
+  }
   // A connected source went away (unplugged, its client ended, its
   // connection cut), or the service lost some of its input (an overrun, in
   // which note-offs may have gone): what it holds is to be released.

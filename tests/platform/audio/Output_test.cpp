@@ -1,6 +1,7 @@
 // The output unit: null and wav:PATH render on a clock; the device outputs
 // play through real (private) servers; no output means a failed start.
 #include <gtest/gtest.h>
+#include <jack/jack.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -8,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -15,9 +17,11 @@
 #include "AudioMeasure.h"
 #include "ChildProcess.h"
 #include "GraphTestSupport.h"
+#include "PrivateJackServer.h"
 
 namespace chimewick::audio::testing {
 using chimewick_test::ChildProcess;
+using chimewick_test::PrivateJackServer;
 namespace {
 
 namespace fs = std::filesystem;
@@ -181,6 +185,23 @@ TEST_F(Outputs, NoOutputFailsTheStartWithTheReason) {
   }
 }
 
+// The automatic choice never starts a JACK server, and tells JACK so through
+// the client's own option: the process's environment, which other threads
+// read, is left as it was.
+TEST_F(Outputs, TheAutomaticChoiceLeavesTheEnvironmentAlone) {
+  ScopedEnvironment jackServer("JACK_DEFAULT_SERVER", "chimewick-none-" + std::to_string(::getpid()));
+  ScopedEnvironment pulseServer("PULSE_SERVER", "unix:" + (folder_ / "no-pulse").string());
+  ScopedEnvironment output("CHIMEWICK_AUDIO_OUTPUT", "auto");
+  {
+    ScopedEnvironment noStart("JACK_NO_START_SERVER", "");
+    ::unsetenv("JACK_NO_START_SERVER");
+    ::testing::internal::CaptureStderr();
+    { PlayerGraph player; }
+    ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(std::getenv("JACK_NO_START_SERVER"), nullptr);
+  }
+}
+
 // A private PulseAudio server with a null sink; skips the test when it
 // cannot start.
 class PrivatePulseAudio {
@@ -269,23 +290,38 @@ double referencePitch() {
 TEST_F(Outputs, JackPlaysANoteThroughAPrivateDummyServerAtItsOwnRate) {
   const double reference = referencePitch();
   ASSERT_GT(reference, 100.0);
-  ScopedEnvironment server("JACK_DEFAULT_SERVER", "chimewick-test-" + std::to_string(::getpid()));
-  ScopedEnvironment noStart("JACK_NO_START_SERVER", "1");
   // A rate other than the graph's own 48 kHz: the graph must follow it.
-  ChildProcess jackd({"jackd", "--no-realtime", "-d", "dummy", "-r", "44100", "-p", "256"});
-  bool running = false;
-  for (int i = 0; i < 100 && jackd.running() && !running; ++i) {
-    ChildProcess check({"jack_lsp"});  // exits 0 once it could connect
-    running = check.wait() == 0;
-    if (!running) std::this_thread::sleep_for(50ms);
-  }
-  if (!running) GTEST_SKIP() << "a private JACK server (dummy backend) does not start here";
+  PrivateJackServer jackd(256, 44100);
+  if (!jackd.start()) CHIMEWICK_LIVE_SKIP(jackd.reason());
   ScopedEnvironment output("CHIMEWICK_AUDIO_OUTPUT", "jack");
+  // Every client that comes while the graph starts: the program's one, and
+  // no second one to learn the rate.
+  struct Arrivals {
+    std::mutex mutex;
+    std::vector<std::string> names;
+  } arrivals;
+  jack_client_t* watcher = jack_client_open("watcher", JackNoStartServer, nullptr);
+  ASSERT_NE(watcher, nullptr);
+  jack_set_client_registration_callback(
+      watcher,
+      [](const char* name, int registered, void* arg) {
+        auto* a = static_cast<Arrivals*>(arg);
+        std::lock_guard lock(a->mutex);
+        if (registered) a->names.emplace_back(name);
+      },
+      &arrivals);
+  ASSERT_EQ(jack_activate(watcher), 0);
   ::testing::internal::CaptureStderr();
   PlayerGraph player;
   const std::string said = ::testing::internal::GetCapturedStderr();
   ASSERT_EQ(player.status, 0) << said;
   EXPECT_NE(said.find("output jack: 44100 Hz"), std::string::npos) << said;
+  std::this_thread::sleep_for(100ms);
+  {
+    std::lock_guard lock(arrivals.mutex);
+    EXPECT_EQ(arrivals.names, std::vector<std::string>{"Chimewick"}) << "more than the program's one client";
+  }
+  jack_client_close(watcher);
   double rate = 0.0;
   ASSERT_EQ(AUGraphGetSampleRate(player.graph, &rate), 0);
   EXPECT_EQ(rate, 44100.0);

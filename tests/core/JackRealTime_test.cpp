@@ -234,7 +234,7 @@ TEST_F(JackRoadTest, ANoteIsHeardInTheCycleItIsPlayedIn) {
   JackObserver observer;
   ASSERT_TRUE(observer.open());
   int measured = 0;
-  for (int i = 0; i < 100 && measured < 12; ++i) {
+  for (int i = 0; i < 200 && measured < 12; ++i) {
     const int xrunsBefore = observer.xruns();
     const int64_t latency = playAndListen(uint8_t(60 + i % 12));
     // A cycle the server missed delays a sound, or loses the note on its

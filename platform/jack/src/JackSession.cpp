@@ -19,8 +19,9 @@ constexpr Log jackLog{"JACK"};
 constexpr auto kReconnectInterval = std::chrono::milliseconds(500);
 // How long JACK's threads get to end by themselves after the server went.
 constexpr auto kThreadsEndGrace = std::chrono::milliseconds(100);
-// The longest a cycle may take before waitForCycle stops waiting for it.
-constexpr auto kCycleWaitLimit = std::chrono::milliseconds(200);
+// How long a cycle still running after the server went may take to end
+// before the client is closed under it anyway.
+constexpr auto kCycleEndLimit = std::chrono::seconds(2);
 
 // Initial-exec: the first use on the real-time thread must not allocate, as
 // a dynamically loaded library's thread-local data otherwise would.
@@ -172,9 +173,10 @@ void Session::waitForCycle() {
   const uint64_t seen = cycles_.load(std::memory_order_seq_cst);
   if (seen % 2 == 0) return;
   cycleWaiters_.fetch_add(1, std::memory_order_seq_cst);
-  const auto giveUp = std::chrono::steady_clock::now() + kCycleWaitLimit;
-  while (cycles_.load(std::memory_order_seq_cst) == seen && connected() &&
-         std::chrono::steady_clock::now() < giveUp)
+  // Until the cycle ends, or the client is closed (which ends JACK's
+  // threads): a lost server alone does not stop a cycle already running.
+  while (cycles_.load(std::memory_order_seq_cst) == seen &&
+         client_.load(std::memory_order_acquire) != nullptr)
     cycleEnded_.waitFor(std::chrono::milliseconds(20));
   cycleWaiters_.fetch_sub(1, std::memory_order_seq_cst);
 }
@@ -251,6 +253,11 @@ void Session::handleLoss() {
   // closing the client cancels those still running wherever they are, so
   // give them a moment first.
   wake_.waitFor(kThreadsEndGrace);
+  // A cycle still running (waiting for FluidSynth, say) ends first: a
+  // thread cancelled inside it would leave the audio layer's readers held.
+  const auto giveUp = std::chrono::steady_clock::now() + kCycleEndLimit;
+  while (cycles_.load(std::memory_order_seq_cst) % 2 != 0 && std::chrono::steady_clock::now() < giveUp)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
   {
     std::unique_lock lock(clientMutex_);
     closeClient();

@@ -55,8 +55,10 @@ class JackClient final : public ServiceClient,
     std::shared_ptr<jack::Session> session = jack::Session::open(name.empty() ? "Chimewick" : name, status);
     if (!session) return nullptr;
     auto client = std::shared_ptr<JackClient>(new JackClient(session, listener));
-    session->withClient([&](jack_client_t* c) { client->listSources(c, true); });
+    // Notices first, then the list: a source that comes or goes in between
+    // is in one of them (the list takes a source seen twice once).
     session->join(*client, jack::Place::None);
+    session->withClient([&](jack_client_t* c) { client->listSources(c, true); });
     status = kStatusOk;
     return client;
   }
@@ -202,9 +204,11 @@ class JackPort final : public InputPort, public jack::Member {
       status = session.connected() ? -EBUSY : kStatusNoService;
       return false;
     }
+    // The worker first: once the port has joined, the destructor must find
+    // it running to leave again.
+    worker_ = std::thread([this] { work(); });
     client_->addPort(this);
     session.join(*this, jack::Place::Input);
-    worker_ = std::thread([this] { work(); });
     status = kStatusOk;
     return true;
   }
@@ -240,7 +244,7 @@ class JackPort final : public InputPort, public jack::Member {
     for (size_t i = 1; i < kMaxRoutes; ++i) {
       const int state = routes_[i].state.load(std::memory_order_acquire);
       if ((state == kOpening || state == kLive) &&
-          routes_[i].source.load(std::memory_order_acquire) == source)
+          routes_[i].source.load(std::memory_order_acquire) == source && !unplugged(routes_[i]))
         return kStatusOk;
     }
     {
@@ -262,14 +266,24 @@ class JackPort final : public InputPort, public jack::Member {
     }
   }
 
-  // A connection changed: when the last one to the port's own input goes,
-  // what came through it is released. JACK's notification thread.
+  // A connection changed: when the last one to an input of ours goes (a
+  // patchbay cut it), what came through it is released. The port's own
+  // input stays as it is; a source's input stays for a patchbay to connect
+  // again, and the next connect() of its source connects it again. JACK's
+  // notification thread.
   void connectionChanged(jack_client_t* client, jack_port_id_t a, jack_port_id_t b, bool connected) {
     if (connected) return;
-    jack_port_t* own = routes_[0].port.load(std::memory_order_acquire);
-    if (own == nullptr) return;
-    if (jack_port_by_id(client, a) != own && jack_port_by_id(client, b) != own) return;
-    if (jack_port_connected(own) == 0) ownInputLeft_.store(true, std::memory_order_release);
+    const jack_port_t* portA = jack_port_by_id(client, a);
+    const jack_port_t* portB = jack_port_by_id(client, b);
+    for (size_t i = 0; i < kMaxRoutes; ++i) {
+      Route& route = routes_[i];
+      jack_port_t* input = route.port.load(std::memory_order_acquire);
+      if (input == nullptr || (input != portA && input != portB) || jack_port_connected(input) != 0) continue;
+      if (i == 0)
+        ownInputLeft_.store(true, std::memory_order_release);
+      else if (route.state.load(std::memory_order_acquire) == kLive)
+        route.cutOff.store(true, std::memory_order_release);
+    }
   }
 
   // One cycle: the MIDI of each input to the receiver, then the releases of
@@ -283,6 +297,7 @@ class JackPort final : public InputPort, public jack::Member {
       const int32_t source =
           i == 0 ? ownSource_.load(std::memory_order_relaxed) : route.source.load(std::memory_order_relaxed);
       if (jack_port_t* port = route.port.load(std::memory_order_acquire)) deliver(port, frames, source);
+      if (route.cutOff.exchange(false, std::memory_order_acq_rel)) receiver_.sourceGone(source);
       if (state == kLeaving) {
         receiver_.sourceGone(source);
         route.state.store(kLeft, std::memory_order_release);
@@ -326,10 +341,20 @@ class JackPort final : public InputPort, public jack::Member {
     std::atomic<jack_port_t*> port{nullptr};
     std::atomic<int32_t> source{0};
     std::atomic<int> state{kFree};
+    // A patchbay cut the input's last connection: its notes are released in
+    // the next cycle.
+    std::atomic<bool> cutOff{false};
     // The worker's alone (under routesMutex_): a connection still to make.
     std::optional<Clock::time_point> retryAt;
     int attempts = 0;
   };
+
+  // Whether a source's input has no connection (a patchbay cut it, or it
+  // is still being connected). Any thread but JACK's real-time one.
+  static bool unplugged(const Route& route) {
+    jack_port_t* input = route.port.load(std::memory_order_acquire);
+    return input != nullptr && jack_port_connected(input) == 0;
+  }
 
   // Registers the port's own input as route 0. Inside withClient.
   bool openOwnInput(jack_client_t* c) {
@@ -411,8 +436,13 @@ class JackPort final : public InputPort, public jack::Member {
     for (size_t i = 1; i < kMaxRoutes; ++i) {
       Route& route = routes_[i];
       const int state = route.state.load(std::memory_order_acquire);
-      if ((state == kOpening || state == kLive) && route.source.load(std::memory_order_acquire) == source)
+      if ((state == kOpening || state == kLive) && route.source.load(std::memory_order_acquire) == source) {
+        if (state == kLive && !route.retryAt && unplugged(route)) {
+          route.attempts = 0;
+          tryConnect(route);
+        }
         return;
+      }
       if (state == kFree && free == nullptr) free = &route;
     }
     if (free == nullptr) {

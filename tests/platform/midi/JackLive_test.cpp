@@ -299,6 +299,38 @@ TEST_F(JackLive, TwoKeyboardsAtOnceAreReleasedInEitherOrder) {
   }
 }
 
+// A patchbay (QjackCtl, Patchage) cuts the keyboard's connection to us
+// while a note is held, then connects it again; later the program's own
+// scan connects what was cut.
+TEST_F(JackLive, AConnectionCutInAPatchbayReleasesItsNotesAndCanBeMadeAgain) {
+  TestKeyboard& keyboard = plug("patched");
+  const int32_t source = plugAndPlay(keyboard, 60);
+  ASSERT_NE(source, 0);
+  jack_client_t* patchbay = observer_->client();
+  std::string input;
+  if (const char** inputs =
+          jack_port_get_all_connections(patchbay, jack_port_by_name(patchbay, keyboard.PortName().c_str()))) {
+    input = inputs[0];
+    jack_free(inputs);
+  }
+  ASSERT_FALSE(input.empty());
+  rescanning_ = false;  // nothing of ours connects it again behind the patchbay's back
+
+  ASSERT_EQ(jack_disconnect(patchbay, keyboard.PortName().c_str(), input.c_str()), 0);
+  EXPECT_TRUE(pumpUntil([&] { return wasRead({0x80, 60, 0}, source); })) << "the held note sounds on";
+
+  ASSERT_EQ(jack_connect(patchbay, keyboard.PortName().c_str(), input.c_str()), 0);
+  EXPECT_TRUE(play(keyboard, {0x90, 62, 100}, source)) << "the patchbay's connection is not heard";
+
+  ASSERT_EQ(jack_disconnect(patchbay, keyboard.PortName().c_str(), input.c_str()), 0);
+  EXPECT_TRUE(pumpUntil([&] { return wasRead({0x80, 62, 0}, source); }));
+  rb::Ref<MidiEndpointZel> listed = client->GetSource(0);
+  ASSERT_TRUE(listed && listed->Handle() == source);
+  port->ConnectSource(listed);
+  EXPECT_EQ(port->Lasterror(), 0);
+  EXPECT_TRUE(play(keyboard, {0x90, 64, 100}, source)) << "connecting the source again is not heard";
+}
+
 // JACK sends two removal notices per port; when the first is read late (a
 // busy machine), the departed port can no longer be asked its name.
 TEST_F(JackLive, ALateRemovalNoticeStillReleasesTheHeldNotes) {

@@ -26,39 +26,62 @@ struct JackClientCloser {
 };
 using JackClient = std::unique_ptr<jack_client_t, JackClientCloser>;
 
+// A client of its own with one port, the ground of JackKeys and JackEars.
+class JackClientWithPort {
+ public:
+  JackClientWithPort(const JackClientWithPort&) = delete;
+  JackClientWithPort& operator=(const JackClientWithPort&) = delete;
+
+  // Closes the client (after a server death too, before any new server).
+  // UI thread; waits for the client's thread to end.
+  void close() {
+    client_.reset();
+    port_ = nullptr;
+  }
+  jack_client_t* client() const { return client_.get(); }
+  // The port's full name. Any thread.
+  const char* name() const { return jack_port_name(port_); }
+
+ protected:
+  JackClientWithPort() = default;
+  ~JackClientWithPort() = default;
+
+  // Opens the client as clientName (on the server JACK_DEFAULT_SERVER names)
+  // with its port and process callback, not yet active; false when the
+  // server does not take them. UI thread; waits for the server.
+  bool openWithPort(const char* clientName, const char* portName, const char* type, unsigned long flags,
+                    JackProcessCallback process, void* arg) {
+    client_.reset(jack_client_open(clientName, JackNoStartServer, nullptr));
+    if (client_ == nullptr) return false;
+    jack_set_process_callback(client_.get(), process, arg);
+    port_ = jack_port_register(client_.get(), portName, type, flags, 0);
+    return port_ != nullptr;
+  }
+
+  JackClient client_;
+  jack_port_t* port_ = nullptr;
+};
+
 // A keyboard: one client with a MIDI output that plays the messages it is
 // given, all in one cycle, and notes when it played them.
-class JackKeys {
+class JackKeys : public JackClientWithPort {
  public:
   using Message = std::array<uint8_t, 3>;
   // The most messages one cycle plays.
   static constexpr std::size_t kMostMessages = 256;
 
-  JackKeys() = default;
-  JackKeys(const JackKeys&) = delete;
-  JackKeys& operator=(const JackKeys&) = delete;
+  // Closes the client before what its thread reads goes.
+  ~JackKeys() { close(); }
 
-  // Opens the client of that name (on the server JACK_DEFAULT_SERVER names)
-  // and activates it; false when the server does not take it.
-  // UI thread; waits for the server.
+  // Opens the client of that name with its MIDI output "out" and activates
+  // it; false when the server does not take it. UI thread; waits.
   bool open(const char* clientName) {
-    client_.reset(jack_client_open(clientName, JackNoStartServer, nullptr));
-    if (client_ == nullptr) return false;
-    out_ = jack_port_register(client_.get(), "out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
-    jack_set_process_callback(client_.get(), &JackKeys::process, this);
-    return out_ != nullptr && jack_activate(client_.get()) == 0;
+    return openWithPort(clientName, "out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, &JackKeys::process,
+                        this) &&
+           jack_activate(client_.get()) == 0;
   }
-  // Closes the client (after a server death too, before any new server).
-  // UI thread; waits for the client's thread to end.
-  void close() {
-    client_.reset();
-    out_ = nullptr;
-  }
-
-  jack_client_t* client() const { return client_.get(); }
-  // The output port's full name.
-  const char* name() const { return jack_port_name(out_); }
-  bool connected() const { return jack_port_connected(out_) > 0; }
+  // Whether the output has a connection. Any thread.
+  bool connected() const { return jack_port_connected(port_) > 0; }
 
   // Plays messages (up to kMostMessages) at frame 0 of the next cycle;
   // program change and channel pressure go out with their one data byte.
@@ -79,7 +102,7 @@ class JackKeys {
  private:
   static int process(jack_nframes_t frames, void* arg) {
     auto* self = static_cast<JackKeys*>(arg);
-    void* buffer = jack_port_get_buffer(self->out_, frames);
+    void* buffer = jack_port_get_buffer(self->port_, frames);
     jack_midi_clear_buffer(buffer);
     if (!self->pending_.load(std::memory_order_acquire)) return 0;
     const auto now = std::chrono::steady_clock::now().time_since_epoch();
@@ -94,8 +117,6 @@ class JackKeys {
     return 0;
   }
 
-  JackClient client_;
-  jack_port_t* out_ = nullptr;
   std::array<Message, kMostMessages> queue_{};
   std::size_t count_ = 0;
   std::atomic<bool> pending_{false};
@@ -106,24 +127,21 @@ class JackKeys {
 // The ears: one client with an audio input that measures each cycle's peak,
 // counts the quiet cycles in a row, and notes the first frame heard once armed.
 // It also counts the xruns the server reports.
-class JackEars {
+class JackEars : public JackClientWithPort {
  public:
   // A sample louder than this is heard; a cycle whose peak stays under
   // kQuiet is quiet.
   static constexpr float kHeard = 1e-3f;
   static constexpr float kQuiet = 1e-4f;
 
-  JackEars() = default;
-  JackEars(const JackEars&) = delete;
-  JackEars& operator=(const JackEars&) = delete;
+  // Closes the client before what its thread reads goes.
+  ~JackEars() { close(); }
 
-  // Opens the client of that name and activates it; false when the server
-  // does not take it. UI thread; waits for the server.
+  // Opens the client of that name with its audio input "in" and activates
+  // it; false when the server does not take it. UI thread; waits.
   bool open(const char* clientName) {
-    client_.reset(jack_client_open(clientName, JackNoStartServer, nullptr));
-    if (client_ == nullptr) return false;
-    in_ = jack_port_register(client_.get(), "in", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
-    jack_set_process_callback(client_.get(), &JackEars::process, this);
+    if (!openWithPort(clientName, "in", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, &JackEars::process, this))
+      return false;
     jack_set_xrun_callback(
         client_.get(),
         [](void* arg) {
@@ -131,17 +149,8 @@ class JackEars {
           return 0;
         },
         this);
-    return in_ != nullptr && jack_activate(client_.get()) == 0;
+    return jack_activate(client_.get()) == 0;
   }
-  // Closes the client. UI thread; waits for the client's thread to end.
-  void close() {
-    client_.reset();
-    in_ = nullptr;
-  }
-
-  jack_client_t* client() const { return client_.get(); }
-  // The input port's full name.
-  const char* name() const { return jack_port_name(in_); }
   // Connects the output port of that full name to the ears. UI thread; waits.
   bool listenTo(const char* port) { return jack_connect(client_.get(), port, name()) == 0; }
 
@@ -162,7 +171,7 @@ class JackEars {
  private:
   static int process(jack_nframes_t frames, void* arg) {
     auto* self = static_cast<JackEars*>(arg);
-    const auto* samples = static_cast<const float*>(jack_port_get_buffer(self->in_, frames));
+    const auto* samples = static_cast<const float*>(jack_port_get_buffer(self->port_, frames));
     float peak = 0;
     jack_nframes_t first = frames;
     for (jack_nframes_t i = 0; i < frames; ++i) {
@@ -182,8 +191,6 @@ class JackEars {
     return 0;
   }
 
-  JackClient client_;
-  jack_port_t* in_ = nullptr;
   std::atomic<int64_t> heardAt_{-1};
   std::atomic<bool> armed_{false};
   std::atomic<uint32_t> quiet_{0};

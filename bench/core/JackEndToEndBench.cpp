@@ -16,11 +16,9 @@
 // reason where jackd or fluidsynth cannot run.
 #include <fcntl.h>
 #include <jack/jack.h>
-#include <jack/midiport.h>
 
 #include <algorithm>
 #include <array>
-#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -31,6 +29,7 @@
 #include <thread>
 #include <vector>
 
+#include "JackKeysAndEars.h"
 #include "JackServer.h"
 
 namespace {
@@ -43,100 +42,7 @@ constexpr int kNotes = 100;
 constexpr int kBursts = 10;
 constexpr const char* kSoundFont = "/usr/share/sounds/sf2/TimGM6mb.sf2";
 
-// The probe's two clients.
-class Probe {
- public:
-  bool open() {
-    keys_ = jack_client_open("probe-keys", JackNoStartServer, nullptr);
-    ears_ = jack_client_open("probe-ears", JackNoStartServer, nullptr);
-    if (keys_ == nullptr || ears_ == nullptr) return false;
-    out_ = jack_port_register(keys_, "out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
-    in_ = jack_port_register(ears_, "in", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
-    jack_set_process_callback(keys_, &Probe::play, this);
-    jack_set_process_callback(ears_, &Probe::listen, this);
-    jack_set_xrun_callback(
-        ears_,
-        [](void* arg) {
-          static_cast<Probe*>(arg)->xruns_.fetch_add(1);
-          return 0;
-        },
-        this);
-    return out_ != nullptr && in_ != nullptr && jack_activate(keys_) == 0 && jack_activate(ears_) == 0;
-  }
-  ~Probe() {
-    if (keys_ != nullptr) jack_client_close(keys_);
-    if (ears_ != nullptr) jack_client_close(ears_);
-  }
-
-  jack_client_t* client() const { return keys_; }
-  const char* keysName() const { return jack_port_name(out_); }
-  const char* earsName() const { return jack_port_name(in_); }
-  bool keysConnected() const { return jack_port_connected(out_) > 0; }
-
-  // Plays count messages (of three bytes) at frame 0 of the keys' next cycle.
-  void send(const std::vector<std::array<uint8_t, 3>>& messages) {
-    count_ = std::min(messages.size(), queue_.size());
-    std::copy_n(messages.begin(), count_, queue_.begin());
-    pending_.store(true, std::memory_order_release);
-  }
-  bool sent() const { return !pending_.load(std::memory_order_acquire); }
-  jack_nframes_t playedAt() const { return playedAt_.load(std::memory_order_acquire); }
-  int64_t heardAt() const { return heardAt_.load(std::memory_order_acquire); }
-  void arm() {
-    heardAt_.store(-1, std::memory_order_release);
-    armed_.store(true, std::memory_order_release);
-  }
-  uint32_t quietCycles() const { return quiet_.load(std::memory_order_acquire); }
-  int xruns() const { return xruns_.load(); }
-
- private:
-  static int play(jack_nframes_t frames, void* arg) {
-    auto* self = static_cast<Probe*>(arg);
-    void* buffer = jack_port_get_buffer(self->out_, frames);
-    jack_midi_clear_buffer(buffer);
-    if (self->pending_.load(std::memory_order_acquire)) {
-      for (size_t i = 0; i < self->count_; ++i) {
-        // Program change and channel pressure have one data byte.
-        const uint8_t kind = self->queue_[i][0] & 0xF0;
-        jack_midi_event_write(buffer, 0, self->queue_[i].data(), kind == 0xC0 || kind == 0xD0 ? 2 : 3);
-      }
-      self->playedAt_.store(jack_last_frame_time(self->keys_), std::memory_order_release);
-      self->pending_.store(false, std::memory_order_release);
-    }
-    return 0;
-  }
-  static int listen(jack_nframes_t frames, void* arg) {
-    auto* self = static_cast<Probe*>(arg);
-    const auto* samples = static_cast<const float*>(jack_port_get_buffer(self->in_, frames));
-    float peak = 0;
-    jack_nframes_t first = frames;
-    for (jack_nframes_t i = 0; i < frames; ++i) {
-      const float level = std::fabs(samples[i]);
-      peak = std::max(peak, level);
-      if (first == frames && level > 1e-3f) first = i;
-    }
-    self->quiet_.store(peak < 1e-4f ? self->quiet_.load(std::memory_order_relaxed) + 1 : 0,
-                       std::memory_order_release);
-    if (first < frames && self->armed_.load(std::memory_order_acquire)) {
-      self->heardAt_.store(int64_t(jack_last_frame_time(self->ears_)) + first, std::memory_order_release);
-      self->armed_.store(false, std::memory_order_release);
-    }
-    return 0;
-  }
-
-  jack_client_t* keys_ = nullptr;
-  jack_client_t* ears_ = nullptr;
-  jack_port_t* out_ = nullptr;
-  jack_port_t* in_ = nullptr;
-  std::array<std::array<uint8_t, 3>, 256> queue_{};
-  size_t count_ = 0;
-  std::atomic<bool> pending_{false};
-  std::atomic<jack_nframes_t> playedAt_{0};
-  std::atomic<int64_t> heardAt_{-1};
-  std::atomic<bool> armed_{false};
-  std::atomic<uint32_t> quiet_{0};
-  std::atomic<int> xruns_{0};
-};
+using chimewick_test::JackKeysAndEars;
 
 bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit) {
   const auto deadline = Clock::now() + limit;
@@ -177,7 +83,7 @@ struct Contender {
   bool connectsSourcesItself;
 };
 
-Result measure(const Contender& who, Probe& probe, int period, int idleSeconds) {
+Result measure(const Contender& who, JackKeysAndEars& probe, int period, int idleSeconds) {
   Result r;
   std::fprintf(stderr, "period %d: %s...\n", period, who.label.c_str());
   const auto started = Clock::now();
@@ -197,9 +103,10 @@ Result measure(const Contender& who, Probe& probe, int period, int idleSeconds) 
   std::string midiIn, audioOut;
   const bool up = waitFor(
       [&] {
-        const auto midi = ports(probe.client(), who.clientPattern, JACK_DEFAULT_MIDI_TYPE, JackPortIsInput);
+        const auto midi =
+            ports(probe.keys.client(), who.clientPattern, JACK_DEFAULT_MIDI_TYPE, JackPortIsInput);
         const auto audio =
-            ports(probe.client(), who.clientPattern, JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput);
+            ports(probe.keys.client(), who.clientPattern, JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput);
         if (midi.empty() || audio.empty()) return false;
         midiIn = midi.front();
         audioOut = audio.front();
@@ -213,37 +120,37 @@ Result measure(const Contender& who, Probe& probe, int period, int idleSeconds) 
     return r;
   }
   if (who.connectsSourcesItself) {
-    if (!waitFor([&] { return probe.keysConnected(); }, 10s)) r.why = "it did not connect the probe's keys";
+    if (!waitFor([&] { return probe.keys.connected(); }, 10s)) r.why = "it did not connect the probe's keys";
   } else {
-    jack_connect(probe.client(), probe.keysName(), midiIn.c_str());
+    jack_connect(probe.keys.client(), probe.keys.name(), midiIn.c_str());
   }
-  jack_connect(probe.client(), audioOut.c_str(), probe.earsName());
+  jack_connect(probe.keys.client(), audioOut.c_str(), probe.ears.name());
   // Program 16 (Organ 1) on the first channel, which sustains while held;
   // once the new connections carry (a message sent in the cycle they are
   // made may be lost), and again to be sure.
   for (int i = 0; i < 2; ++i) {
     std::this_thread::sleep_for(300ms);
-    probe.send({{0xC0, 16, 0}});
-    waitFor([&] { return probe.sent(); }, 2s);
+    probe.keys.send({{0xC0, 16, 0}});
+    waitFor([&] { return probe.keys.sent(); }, 2s);
   }
   std::this_thread::sleep_for(100ms);
 
   int unheard = 0;
   for (int i = 0; i < kNotes && unheard < 3; ++i) {
     const uint8_t note = uint8_t(60 + i % 12);
-    if (!waitFor([&] { return probe.quietCycles() > 10; }, 5s)) break;
-    probe.arm();
-    probe.send({{0x90, note, 100}});
-    if (!waitFor([&] { return probe.heardAt() >= 0; }, 3s)) {
+    if (!waitFor([&] { return probe.ears.quietCycles() > 10; }, 5s)) break;
+    probe.ears.arm();
+    probe.keys.send({{0x90, note, 100}});
+    if (!waitFor([&] { return probe.ears.heardAt() >= 0; }, 3s)) {
       r.latencies.push_back(-1);
       ++unheard;
       continue;
     }
-    const int64_t latency = probe.heardAt() - int64_t(probe.playedAt());
+    const int64_t latency = probe.latency();
     r.latencies.push_back(latency);
     if (latency >= period) ++r.late;
-    probe.send({{0x80, note, 0}});
-    waitFor([&] { return probe.sent(); }, 2s);
+    probe.keys.send({{0x80, note, 0}});
+    waitFor([&] { return probe.keys.sent(); }, 2s);
   }
 
   // Idle: no MIDI for a while.
@@ -266,21 +173,21 @@ Result measure(const Contender& who, Probe& probe, int period, int idleSeconds) 
             [](const auto& a, const auto& b) { return a.second > b.second; });
 
   // Bursts of 128 note-ons in one cycle, and their note-offs.
-  const int xrunsBefore = probe.xruns();
+  const int xrunsBefore = probe.ears.xruns();
   for (int b = 0; b < kBursts; ++b) {
-    std::vector<std::array<uint8_t, 3>> on, off;
+    std::vector<chimewick_test::JackKeys::Message> on, off;
     for (uint8_t n = 0; n < 128; ++n) {
       on.push_back({0x90, n, 100});
       off.push_back({0x80, n, 0});
     }
-    probe.send(on);
-    waitFor([&] { return probe.sent(); }, 2s);
+    probe.keys.send(on);
+    waitFor([&] { return probe.keys.sent(); }, 2s);
     std::this_thread::sleep_for(100ms);
-    probe.send(off);
-    waitFor([&] { return probe.sent(); }, 2s);
+    probe.keys.send(off);
+    waitFor([&] { return probe.keys.sent(); }, 2s);
     std::this_thread::sleep_for(200ms);
   }
-  r.xruns = probe.xruns() - xrunsBefore;
+  r.xruns = probe.ears.xruns() - xrunsBefore;
   bench::Stop(pid);
   r.ran = true;
   return r;
@@ -329,7 +236,7 @@ int main(int argc, char** argv) {
     }
     std::vector<Result> results;
     {
-      Probe probe;
+      JackKeysAndEars probe;
       if (!probe.open()) {
         std::printf("period %d: skipped, the probe's clients did not open\n", period);
         continue;

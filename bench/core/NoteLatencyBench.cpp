@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "DebugMessage.h"
+#include "JackKeysAndEars.h"
 #include "JackServer.h"
 #include "PlaybackEntrypoints.h"
 #include "Resources.h"
@@ -105,49 +106,6 @@ Figures Measure(int32_t source, const TimeOneNote& timeNote, bool blockLoop) {
   sender.join();
   return Summarise(std::move(us));
 }
-
-// A keyboard on the private JACK server: plays a note-on and its note-off
-// at frame 0 of its next cycle, and notes the time it wrote them.
-class JackKeys {
- public:
-  bool open() {
-    client_ = jack_client_open("bench-keys", JackNoStartServer, nullptr);
-    if (client_ == nullptr) return false;
-    out_ = jack_port_register(client_, "out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
-    jack_set_process_callback(client_, &JackKeys::process, this);
-    return out_ != nullptr && jack_activate(client_) == 0;
-  }
-  ~JackKeys() {
-    if (client_ != nullptr) jack_client_close(client_);
-  }
-  bool connected() const { return jack_port_connected(out_) > 0; }
-  const char* name() const { return jack_port_name(out_); }
-  void play(uint8_t note) {
-    note_ = note;
-    pending_.store(true, std::memory_order_release);
-  }
-  int64_t playedAtNs() const { return playedAtNs_.load(std::memory_order_acquire); }
-
- private:
-  static int process(jack_nframes_t frames, void* arg) {
-    auto* self = static_cast<JackKeys*>(arg);
-    void* buffer = jack_port_get_buffer(self->out_, frames);
-    jack_midi_clear_buffer(buffer);
-    if (!self->pending_.load(std::memory_order_acquire)) return 0;
-    const uint8_t on[3] = {0x90, self->note_, 100};
-    const uint8_t off[3] = {0x80, self->note_, 0};
-    self->playedAtNs_.store(NowNs(), std::memory_order_release);
-    jack_midi_event_write(buffer, 0, on, 3);
-    jack_midi_event_write(buffer, 0, off, 3);
-    self->pending_.store(false, std::memory_order_release);
-    return 0;
-  }
-  jack_client_t* client_ = nullptr;
-  jack_port_t* out_ = nullptr;
-  uint8_t note_ = 60;
-  std::atomic<bool> pending_{false};
-  std::atomic<int64_t> playedAtNs_{0};
-};
 
 // The floor under the JACK road: a bare client with one MIDI input that only
 // notes when a cycle brings it something (JACK's own hand-over from one
@@ -277,8 +235,8 @@ int main(int argc, char** argv) {
       std::printf("JACK: skipped, jackd -d dummy did not start here\n");
     } else {
       setenv("CHIMEWICK_MIDI", "jack", 1);
-      JackKeys keys;
-      if (!keys.open()) {
+      chimewick_test::JackKeys keys;
+      if (!keys.open("bench-keys")) {
         std::printf("JACK: skipped, the keyboard's client did not open\n");
       } else {
         {
@@ -287,7 +245,7 @@ int main(int argc, char** argv) {
             std::this_thread::sleep_for(std::chrono::milliseconds(300));
             const TimeOneNote timeFloor = [&](int32_t, uint8_t note) -> double {
               const uint64_t before = floor.arrivals(nullptr);
-              keys.play(note);
+              keys.send({{0x90, note, 100}, {0x80, note, 0}});
               int64_t arrived = 0;
               const int64_t giveUp = NowNs() + 1'000'000'000;
               while (floor.arrivals(&arrived) < before + 2) {
@@ -307,7 +265,7 @@ int main(int argc, char** argv) {
         while (Clock::now() < settle) rb::ProcessEvents(5);
         const TimeOneNote timeJack = [&](int32_t, uint8_t note) -> double {
           const uint64_t before = probeArrivals(nullptr);
-          keys.play(note);  // on and off at frame 0 of the keys' next cycle
+          keys.send({{0x90, note, 100}, {0x80, note, 0}});  // at frame 0 of the keys' next cycle
           int64_t arrived = 0;
           const int64_t giveUp = NowNs() + 1'000'000'000;
           while (probeArrivals(&arrived) < before + 2) {

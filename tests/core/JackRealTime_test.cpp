@@ -5,8 +5,6 @@
 // played in, the real-time thread allocates nothing on the way, and a server
 // that dies leaves no note sounding.
 #include <gtest/gtest.h>
-#include <jack/jack.h>
-#include <jack/midiport.h>
 
 #include <algorithm>
 #include <atomic>
@@ -17,6 +15,7 @@
 #include <new>
 
 #include "CoreTestFixture.h"
+#include "JackKeysAndEars.h"
 #include "PrivateJackServer.h"
 #include "chimewick/JackSession.h"
 
@@ -56,103 +55,10 @@ void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
 namespace {
 
 using namespace std::chrono_literals;
+using chimewick_test::JackKeysAndEars;
 using chimewick_test::JackObserver;
 using chimewick_test::PrivateJackServer;
 using Clock = std::chrono::steady_clock;
-
-// The keyboard and the ears of the probe: two clients, so that the program
-// sits between them (keys -> program -> ears) and nothing loops.
-class Probe {
- public:
-  bool open() {
-    keys_ = jack_client_open("probe-keys", JackNoStartServer, nullptr);
-    ears_ = jack_client_open("probe-ears", JackNoStartServer, nullptr);
-    if (keys_ == nullptr || ears_ == nullptr) return false;
-    out_ = jack_port_register(keys_, "out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
-    in_ = jack_port_register(ears_, "in", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
-    jack_set_process_callback(keys_, &Probe::play, this);
-    jack_set_process_callback(ears_, &Probe::listen, this);
-    return out_ != nullptr && in_ != nullptr && jack_activate(keys_) == 0 && jack_activate(ears_) == 0;
-  }
-  // Closes both clients (after a server death too, before any new server).
-  void close() {
-    if (keys_ != nullptr) jack_client_close(keys_);
-    if (ears_ != nullptr) jack_client_close(ears_);
-    keys_ = ears_ = nullptr;
-  }
-  ~Probe() { close(); }
-
-  bool listenTo(const char* port) { return jack_connect(ears_, port, jack_port_name(in_)) == 0; }
-  const char* keysName() const { return jack_port_name(out_); }
-
-  // Plays a message at frame 0 of the keys' next cycle.
-  void send(uint8_t status, uint8_t note, uint8_t velocity) {
-    message_[0] = status;
-    message_[1] = note;
-    message_[2] = velocity;
-    pending_.store(true, std::memory_order_release);
-  }
-  bool sent() const { return !pending_.load(std::memory_order_acquire); }
-
-  // The frame the last message was played at, and the first frame after
-  // arm() at which the ears heard anything.
-  jack_nframes_t playedAt() const { return playedAt_.load(std::memory_order_acquire); }
-  int64_t heardAt() const { return heardAt_.load(std::memory_order_acquire); }
-  void arm() {
-    heardAt_.store(-1, std::memory_order_release);
-    armed_.store(true, std::memory_order_release);
-  }
-  // Cycles in a row in which the ears heard nothing.
-  uint32_t quietCycles() const { return quiet_.load(std::memory_order_acquire); }
-  float loudest() const { return loudest_.load(std::memory_order_acquire); }
-
- private:
-  static int play(jack_nframes_t frames, void* arg) {
-    auto* self = static_cast<Probe*>(arg);
-    void* buffer = jack_port_get_buffer(self->out_, frames);
-    jack_midi_clear_buffer(buffer);
-    if (self->pending_.load(std::memory_order_acquire)) {
-      jack_midi_event_write(buffer, 0, self->message_, 3);
-      self->playedAt_.store(jack_last_frame_time(self->keys_), std::memory_order_release);
-      self->pending_.store(false, std::memory_order_release);
-    }
-    return 0;
-  }
-  static int listen(jack_nframes_t frames, void* arg) {
-    auto* self = static_cast<Probe*>(arg);
-    const auto* samples = static_cast<const float*>(jack_port_get_buffer(self->in_, frames));
-    float peak = 0;
-    jack_nframes_t first = frames;
-    for (jack_nframes_t i = 0; i < frames; ++i) {
-      const float level = std::fabs(samples[i]);
-      peak = std::max(peak, level);
-      if (first == frames && level > kHeard) first = i;
-    }
-    self->loudest_.store(std::max(self->loudest_.load(std::memory_order_relaxed), peak),
-                         std::memory_order_release);
-    self->quiet_.store(peak < kQuiet ? self->quiet_.load(std::memory_order_relaxed) + 1 : 0,
-                       std::memory_order_release);
-    if (first < frames && self->armed_.load(std::memory_order_acquire)) {
-      self->heardAt_.store(int64_t(jack_last_frame_time(self->ears_)) + first, std::memory_order_release);
-      self->armed_.store(false, std::memory_order_release);
-    }
-    return 0;
-  }
-
-  static constexpr float kHeard = 1e-3f;
-  static constexpr float kQuiet = 1e-4f;
-  jack_client_t* keys_ = nullptr;
-  jack_client_t* ears_ = nullptr;
-  jack_port_t* out_ = nullptr;
-  jack_port_t* in_ = nullptr;
-  uint8_t message_[3] = {};
-  std::atomic<bool> pending_{false};
-  std::atomic<jack_nframes_t> playedAt_{0};
-  std::atomic<int64_t> heardAt_{-1};
-  std::atomic<bool> armed_{false};
-  std::atomic<uint32_t> quiet_{0};
-  std::atomic<float> loudest_{0};
-};
 
 class JackRoadTest : public coretest::MidiCoreTest {
  protected:
@@ -191,9 +97,9 @@ class JackRoadTest : public coretest::MidiCoreTest {
     windows_.push_back(w);
     EXPECT_TRUE(messages_.empty()) << (messages_.empty() ? "" : messages_.front());
     EXPECT_TRUE(w->InputPlayer());
-    EXPECT_EQ(w->Warnings()->Text().Bytes(), std::string(" ") + probe_.keysName());
+    EXPECT_EQ(w->Warnings()->Text().Bytes(), std::string(" ") + probe_.keys.name());
     if (output == "jack") {
-      EXPECT_TRUE(probe_.listenTo("Chimewick:left"));
+      EXPECT_TRUE(probe_.ears.listenTo("Chimewick:left"));
     }
     return w;
   }
@@ -210,18 +116,18 @@ class JackRoadTest : public coretest::MidiCoreTest {
   // Plays one note and waits for it to be heard: the frames from the note to
   // its sound, or -1 when it is not heard.
   int64_t playAndListen(uint8_t note) {
-    if (!pumpUntil([&] { return probe_.quietCycles() > 20; })) return -1;
-    probe_.arm();
-    probe_.send(0x90, note, 100);
-    const bool heard = pumpUntil([&] { return probe_.heardAt() >= 0; }, 3s);
-    const int64_t latency = heard ? probe_.heardAt() - int64_t(probe_.playedAt()) : -1;
-    probe_.send(0x80, note, 0);
-    pumpUntil([&] { return probe_.sent(); });
+    if (!pumpUntil([&] { return probe_.ears.quietCycles() > 20; })) return -1;
+    probe_.ears.arm();
+    probe_.keys.send({{0x90, note, 100}});
+    pumpUntil([&] { return probe_.ears.heardAt() >= 0; }, 3s);
+    const int64_t latency = probe_.latency();
+    probe_.keys.send({{0x80, note, 0}});
+    pumpUntil([&] { return probe_.keys.sent(); });
     return latency;
   }
 
   PrivateJackServer server_{128};
-  Probe probe_;
+  JackKeysAndEars probe_;
   bool swapped_ = false;
 };
 
@@ -264,8 +170,8 @@ TEST_F(JackRoadTest, TheRealTimeThreadAllocatesNothingOnANotesRoad) {
   realTimeAllocations.store(0);
   for (int i = 0; i < 50; ++i) {
     for (uint8_t status : {uint8_t(0x90), uint8_t(0xB0), uint8_t(0xE0), uint8_t(0x80)}) {
-      probe_.send(status, uint8_t(48 + i % 24), status == 0xB0 ? 7 : 90);
-      ASSERT_TRUE(pumpUntil([&] { return probe_.sent(); }));
+      probe_.keys.send({{status, uint8_t(48 + i % 24), uint8_t(status == 0xB0 ? 7 : 90)}});
+      ASSERT_TRUE(pumpUntil([&] { return probe_.keys.sent(); }));
     }
   }
   ASSERT_TRUE(pumpUntil([&] { return w->port->count.load() - readsBefore >= 150; }))
@@ -305,7 +211,7 @@ TEST_F(JackRoadTest, AServerThatDiesWithANoteHeldLeavesItSoundingNoLonger) {
   const std::string wav = configFolder_ + "/heard.wav";
   rb::Ref<Window1> w = start("wav:" + wav);
   const int32_t readsBefore = w->port->count.load();
-  probe_.send(0x90, 60, 110);
+  probe_.keys.send({{0x90, 60, 110}});
   ASSERT_TRUE(pumpUntil([&] { return w->port->count.load() > readsBefore; })) << "the note never arrived";
   std::this_thread::sleep_for(400ms);
   ::testing::internal::CaptureStderr();

@@ -116,7 +116,13 @@ class JackRoadTest : public coretest::MidiCoreTest {
   // Plays one note and waits for it to be heard: the frames from the note to
   // its sound, or -1 when it is not heard.
   int64_t playAndListen(uint8_t note) {
-    if (!pumpUntil([&] { return probe_.ears.quietCycles() > 20; })) return -1;
+    const auto quiet = [&] { return probe_.ears.quietCycles() > 20; };
+    if (!pumpUntil(quiet, 2s)) {
+      // A note-off lost in a cycle the server missed leaves a note on:
+      // silence the channel before the next measure.
+      probe_.keys.send({{0xB0, 123, 0}, {0xB0, 120, 0}});
+      if (!pumpUntil(quiet)) return -1;
+    }
     probe_.ears.arm();
     probe_.keys.send({{0x90, note, 100}});
     pumpUntil([&] { return probe_.ears.heardAt() >= 0; }, 3s);

@@ -145,8 +145,13 @@ std::string Session::clientName() const {
 
 void Session::join(Member& member, Place place) {
   std::lock_guard lock(membersMutex_);
-  members_.push_back(&member);
-  if (place == Place::None) return;
+  if (place == Place::None) {
+    members_.push_back(&member);
+    return;
+  }
+  // Members with ports first: when a server comes back they take their own
+  // port names again before the others' news makes anyone open new ports.
+  members_.insert(members_.begin(), &member);
   const size_t first = place == Place::Input ? 0 : kPlacesEach;
   for (size_t i = first; i < first + kPlacesEach; ++i) {
     if (stages_[i].load(std::memory_order_relaxed) != nullptr) continue;

@@ -15,6 +15,7 @@
 #include "DebugMessage.h"
 #include "MyMidiClientZel.h"
 #include "MyMidiPort.h"
+#include "NoMidiServiceCases.h"
 #include "VirtualMidi.h"
 
 namespace {
@@ -124,18 +125,7 @@ TEST_F(MidiInputTest, AClientThatCannotStartShowsBothMessagesAndTheWindowWorksWi
   // A JACK server name nobody uses: no JACK server answers.
   const chimewick_test::ScopedEnvironment noJack("JACK_DEFAULT_SERVER",
                                                  "chimewick-none-" + std::to_string(getpid()));
-  struct Case {
-    const char* setting;
-    bool needsNoSequencer;
-    const char* cause;
-  };
-  const Case cases[] = {
-      {"none", false, "no MIDI service: CHIMEWICK_MIDI names none of auto, alsa, jack and virtual"},
-      {"alsa", true, "no MIDI service: no ALSA sequencer"},
-      {"jack", false, "no MIDI service: no JACK server"},
-      {"auto", true, "no MIDI service: no ALSA sequencer and no JACK server"},
-  };
-  for (const Case& c : cases) {
+  for (const chimewick_test::NoMidiServiceCase& c : chimewick_test::kNoMidiServiceCases) {
     SCOPED_TRACE(c.setting);
     if (c.needsNoSequencer && hasSequencer) continue;  // this machine has the service
     setenv("CHIMEWICK_MIDI", c.setting, 1);
@@ -145,7 +135,7 @@ TEST_F(MidiInputTest, AClientThatCannotStartShowsBothMessagesAndTheWindowWorksWi
     ASSERT_NE(status, 0);
     ASSERT_EQ(messages_.size(), 2u);
     EXPECT_EQ(messages_[0],
-              "Chimewick initialization failed: " + std::to_string(status) + " (" + c.cause + ")");
+              "Chimewick initialization failed: " + std::to_string(status) + " (" + c.words + ")");
     EXPECT_EQ(messages_[1], "There was an error: " + std::to_string(status));
     EXPECT_EQ(Label(w), "Initializing...");
     EXPECT_EQ(w->sources.Count(), 0);

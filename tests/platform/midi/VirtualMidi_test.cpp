@@ -12,6 +12,7 @@
 #include "DebugMessage.h"
 #include "MidiStatusText.h"
 #include "MidiTestSupport.h"
+#include "NoMidiServiceCases.h"
 
 namespace {
 
@@ -326,19 +327,7 @@ TEST(MidiClient, AFailedInitKeepsItsStatusThroughCreateInputPortAndSaysWhyInWord
   const bool hasSequencer = access("/dev/snd/seq", F_OK) == 0;
   // A JACK server name nobody uses: no JACK server answers.
   setenv("JACK_DEFAULT_SERVER", ("chimewick-none-" + std::to_string(getpid())).c_str(), 1);
-  struct Case {
-    const char* setting;
-    bool needsNoSequencer;
-    const char* words;
-  };
-  const Case cases[] = {
-      {"no-such-service", false,
-       "no MIDI service: CHIMEWICK_MIDI names none of auto, alsa, jack and virtual"},
-      {"alsa", true, "no MIDI service: no ALSA sequencer"},
-      {"jack", false, "no MIDI service: no JACK server"},
-      {"auto", true, "no MIDI service: no ALSA sequencer and no JACK server"},
-  };
-  for (const Case& c : cases) {
+  for (const chimewick_test::NoMidiServiceCase& c : chimewick_test::kNoMidiServiceCases) {
     SCOPED_TRACE(c.setting);
     if (c.needsNoSequencer && hasSequencer) continue;  // this machine has the service
     setenv("CHIMEWICK_MIDI", c.setting, 1);

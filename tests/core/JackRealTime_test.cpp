@@ -113,23 +113,29 @@ class JackRoadTest : public coretest::MidiCoreTest {
     return true;
   }
 
-  // Plays one note and waits for it to be heard: the frames from the note to
-  // its sound, or -1 when it is not heard.
-  int64_t playAndListen(uint8_t note) {
+  // What a note's measure found: the frames and the graph runs from the note
+  // to its sound, or -1 frames when it was not heard.
+  struct Heard {
+    int64_t frames = -1;
+    int64_t cyclesLate = 0;
+  };
+
+  // Plays one note and waits for it to be heard.
+  Heard playAndListen(uint8_t note) {
     const auto quiet = [&] { return probe_.ears.quietCycles() > 20; };
     if (!pumpUntil(quiet, 2s)) {
       // A note-off lost in a cycle the server missed leaves a note on:
       // silence the channel before the next measure.
       probe_.keys.send({{0xB0, 123, 0}, {0xB0, 120, 0}});
-      if (!pumpUntil(quiet)) return -1;
+      if (!pumpUntil(quiet)) return {};
     }
     probe_.ears.arm();
     probe_.keys.send({{0x90, note, 100}});
     pumpUntil([&] { return probe_.ears.heardAt() >= 0; }, 3s);
-    const int64_t latency = probe_.latency();
+    const Heard heard{probe_.latency(), probe_.cyclesLate()};
     probe_.keys.send({{0x80, note, 0}});
     pumpUntil([&] { return probe_.keys.sent(); });
-    return latency;
+    return heard;
   }
 
   PrivateJackServer server_{128};
@@ -148,16 +154,22 @@ TEST_F(JackRoadTest, ANoteIsHeardInTheCycleItIsPlayedIn) {
   int measured = 0;
   for (int i = 0; i < 200 && measured < 12; ++i) {
     const int xrunsBefore = observer.xruns();
-    const int64_t latency = playAndListen(uint8_t(60 + i % 12));
+    const Heard heard = playAndListen(uint8_t(60 + i % 12));
     // A cycle the server missed delays a sound, or loses the note on its
     // way between two programs: no measure then.
     if (observer.xruns() != xrunsBefore) continue;
-    ASSERT_GE(latency, 0) << "note " << i << " was not heard";
+    ASSERT_GE(heard.frames, 0) << "note " << i << " was not heard";
     ++measured;
-    std::printf("note %d: heard %lld frames after it was played (period %d)\n", i, (long long)latency,
+    std::printf("note %d: heard %lld frames after it was played (period %d)\n", i, (long long)heard.frames,
                 server_.period());
-    EXPECT_LT(latency, server_.period())
-        << "note " << i << " sounded " << latency << " frames after it was played";
+    // Counted in the server's runs of the graph: on a loaded machine a run
+    // can end after the next cycle's time, and the frame clock, not the
+    // program, then adds a period or two.
+    EXPECT_EQ(heard.cyclesLate, 0) << "note " << i << " sounded " << heard.frames
+                                   << " frames after it was played, " << heard.cyclesLate
+                                   << " runs of the graph later";
+    if (heard.cyclesLate == 0 && heard.frames >= server_.period())
+      std::printf("note %d: heard in its own run of the graph, which ended late\n", i);
   }
   EXPECT_GE(measured, 12) << "too many cycles missed to measure";
 }
@@ -170,7 +182,7 @@ TEST_F(JackRoadTest, TheRealTimeThreadAllocatesNothingOnANotesRoad) {
   // Heard once (a note between two programs is lost when the server misses
   // a cycle; a busy machine makes that happen).
   bool heard = false;
-  for (int attempt = 0; attempt < 5 && !heard; ++attempt) heard = playAndListen(60) >= 0;
+  for (int attempt = 0; attempt < 5 && !heard; ++attempt) heard = playAndListen(60).frames >= 0;
   ASSERT_TRUE(heard) << "the first note is not heard";
   const int32_t readsBefore = w->port->count.load();
   realTimeAllocations.store(0);

@@ -98,10 +98,17 @@ class JackKeys : public JackClientWithPort {
   // The steady clock's time (nanoseconds) at which that cycle began to play
   // them. Any thread.
   int64_t playedAtNs() const { return playedAtNs_.load(std::memory_order_acquire); }
+  // The graph runs the keys have taken part in; the keys have no inputs, so
+  // each run starts with them. Any thread.
+  uint64_t cycles() const { return cycles_.load(std::memory_order_acquire); }
+  // The graph run that played the last messages. Any thread.
+  uint64_t playedInCycle() const { return playedInCycle_.load(std::memory_order_acquire); }
 
  private:
   static int process(jack_nframes_t frames, void* arg) {
     auto* self = static_cast<JackKeys*>(arg);
+    const uint64_t cycle = self->cycles_.load(std::memory_order_relaxed) + 1;
+    self->cycles_.store(cycle, std::memory_order_release);
     void* buffer = jack_port_get_buffer(self->port_, frames);
     jack_midi_clear_buffer(buffer);
     if (!self->pending_.load(std::memory_order_acquire)) return 0;
@@ -113,6 +120,7 @@ class JackKeys : public JackClientWithPort {
       jack_midi_event_write(buffer, 0, self->queue_[i].data(), kind == 0xC0 || kind == 0xD0 ? 2 : 3);
     }
     self->playedAt_.store(jack_last_frame_time(self->client_.get()), std::memory_order_release);
+    self->playedInCycle_.store(cycle, std::memory_order_release);
     self->pending_.store(false, std::memory_order_release);
     return 0;
   }
@@ -122,6 +130,8 @@ class JackKeys : public JackClientWithPort {
   std::atomic<bool> pending_{false};
   std::atomic<jack_nframes_t> playedAt_{0};
   std::atomic<int64_t> playedAtNs_{0};
+  std::atomic<uint64_t> cycles_{0};
+  std::atomic<uint64_t> playedInCycle_{0};
 };
 
 // The ears: one client with an audio input that measures each cycle's peak,
@@ -151,6 +161,9 @@ class JackEars : public JackClientWithPort {
         this);
     return jack_activate(client_.get()) == 0;
   }
+  // Counts graph runs by the keys' count from now on: heardInCycle() says in
+  // which run a sound was heard. UI thread, before arm().
+  void countCyclesBy(const JackKeys& keys) { keys_ = &keys; }
   // Connects the output port of that full name to the ears. UI thread; waits.
   bool listenTo(const char* port) { return jack_connect(client_.get(), port, name()) == 0; }
 
@@ -161,6 +174,9 @@ class JackEars : public JackClientWithPort {
   }
   // The first frame heard since arm(), or -1. Any thread.
   int64_t heardAt() const { return heardAt_.load(std::memory_order_acquire); }
+  // The keys' graph run in which that frame was heard. Any thread, once
+  // heardAt() is not -1.
+  uint64_t heardInCycle() const { return heardInCycle_.load(std::memory_order_acquire); }
   // Cycles in a row in which nothing was heard. Any thread.
   uint32_t quietCycles() const { return quiet_.load(std::memory_order_acquire); }
   // The loudest sample heard since the client opened. Any thread.
@@ -184,6 +200,7 @@ class JackEars : public JackClientWithPort {
     self->quiet_.store(peak < kQuiet ? self->quiet_.load(std::memory_order_relaxed) + 1 : 0,
                        std::memory_order_release);
     if (first < frames && self->armed_.load(std::memory_order_acquire)) {
+      if (self->keys_ != nullptr) self->heardInCycle_.store(self->keys_->cycles(), std::memory_order_release);
       self->heardAt_.store(int64_t(jack_last_frame_time(self->client_.get())) + first,
                            std::memory_order_release);
       self->armed_.store(false, std::memory_order_release);
@@ -191,7 +208,9 @@ class JackEars : public JackClientWithPort {
     return 0;
   }
 
+  const JackKeys* keys_ = nullptr;
   std::atomic<int64_t> heardAt_{-1};
+  std::atomic<uint64_t> heardInCycle_{0};
   std::atomic<bool> armed_{false};
   std::atomic<uint32_t> quiet_{0};
   std::atomic<float> loudest_{0};
@@ -204,7 +223,10 @@ struct JackKeysAndEars {
   JackEars ears;
 
   // Opens and activates both clients. UI thread; waits for the server.
-  bool open() { return keys.open("probe-keys") && ears.open("probe-ears"); }
+  bool open() {
+    ears.countCyclesBy(keys);
+    return keys.open("probe-keys") && ears.open("probe-ears");
+  }
   // Closes both clients. UI thread; waits for their threads to end.
   void close() {
     keys.close();
@@ -216,6 +238,11 @@ struct JackKeysAndEars {
     const int64_t heard = ears.heardAt();
     return heard < 0 ? -1 : heard - int64_t(keys.playedAt());
   }
+  // The graph runs from the one that played the last messages to the one in
+  // which they were first heard, once heard. Unlike latency(), a server that
+  // runs a cycle late (a loaded machine) does not count here: the frame clock
+  // moves on, but the next run waits for the late one to end. Any thread.
+  int64_t cyclesLate() const { return int64_t(ears.heardInCycle()) - int64_t(keys.playedInCycle()); }
 };
 
 }  // namespace chimewick_test
